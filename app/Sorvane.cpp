@@ -1,0 +1,26 @@
+#include "Sorvane.h"
+
+BEGIN_MESSAGE_MAP(CSorvaneApp, CWinAppEx)
+    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+END_MESSAGE_MAP()
+
+CSorvaneApp::CSorvaneApp() : CWinAppEx(TRUE)
+{
+}
+
+CSorvaneApp theApp;
+
+BOOL CSorvaneApp::InitInstance()
+{
+    INITCOMMONCONTROLSEX initCtrls;
+    initCtrls.dwSize = sizeof(initCtrls);
+    initCtrls.dwICC = ICC_WIN95_CLASSES;
+    InitCommonControlsEx(&initCtrls);
+
+    CWinAppEx::InitInstance();
+    AfxEnableControlContainer();
+    SetRegistryKey(_T("Local AppWizard-Generated Applications"));
+
+    // Returning FALSE starts no message loop: the program ends when the dialog has ended.
+    return FALSE;
+}

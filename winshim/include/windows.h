@@ -1,0 +1,7 @@
+// Everything the program sees of the Win32 API, grouped as Windows groups it.
+#pragma once
+
+#include "windef.h"
+#include "winerror.h"
+#include "winbase.h"
+#include "winuser.h"
