@@ -192,13 +192,39 @@ std::optional<std::string> Describe(std::uint32_t code) {
   return std::nullopt;
 }
 
-std::uint32_t DescribeIn(std::uint32_t code, std::uint32_t language, std::string* text) {
+namespace {
+
+std::uint32_t InLanguage(const std::optional<std::string>& found, std::uint32_t language, std::string* text) {
   if (language == 0) return hr::kInvalidArg;
   if (language != kLanguageEnglishUs) return hr::kLanguageNotFound;
-  std::optional<std::string> found = Describe(code);
   if (!found) return hr::FromWin32(317);  // ERROR_MR_MID_NOT_FOUND
   *text = *found;
   return hr::kOk;
+}
+
+std::optional<std::string> DescribeContext(std::uint32_t context) {
+  static const char* const kTexts[] = {
+      "No error occurred.",
+      "The cause of the error is not known.",
+      "The error occurred in the transfer service itself.",
+      "The error occurred while the transfer service notified the program.",
+      "The error occurred while the downloaded file was written on this computer.",
+      "The error concerns the file on the server.",
+      "The error occurred in the network connection with the server.",
+      "The error was reported by the server's application.",
+  };
+  if (context >= sizeof kTexts / sizeof kTexts[0]) return std::nullopt;
+  return std::string(kTexts[context]);
+}
+
+}  // namespace
+
+std::uint32_t DescribeIn(std::uint32_t code, std::uint32_t language, std::string* text) {
+  return InLanguage(Describe(code), language, text);
+}
+
+std::uint32_t DescribeContextIn(std::uint32_t context, std::uint32_t language, std::string* text) {
+  return InLanguage(DescribeContext(context), language, text);
 }
 
 }  // namespace transferd

@@ -32,5 +32,7 @@ std::optional<std::string> Describe(std::uint32_t code);
 // The description in a language: E_INVALIDARG for language 0, ERROR_RESOURCE_LANG_NOT_FOUND
 // for a language transferd has no texts in, ERROR_MR_MID_NOT_FOUND for a code without text.
 std::uint32_t DescribeIn(std::uint32_t code, std::uint32_t language, std::string* text);
+// The same for an error context.
+std::uint32_t DescribeContextIn(std::uint32_t context, std::uint32_t language, std::string* text);
 
 }  // namespace transferd

@@ -103,6 +103,14 @@ gboolean HandleGetErrorDescription(TransferdManager1* object, Invocation* call, 
   return TRUE;
 }
 
+gboolean HandleGetContextDescription(TransferdManager1* object, Invocation* call, guint context, guint language,
+                                     gpointer) {
+  std::string text;
+  guint result = DescribeContextIn(context, language, &text);
+  transferd_manager1_complete_get_context_description(object, call, result, text.c_str());
+  return TRUE;
+}
+
 }  // namespace
 
 IpcServer::IpcServer(Service& service)
@@ -149,6 +157,7 @@ void IpcServer::ConnectHandlers() {
   g_signal_connect(m_skeleton, "handle-set-minimum-retry-delay", G_CALLBACK(HandleSetMinimumRetryDelay), service);
   g_signal_connect(m_skeleton, "handle-set-no-progress-timeout", G_CALLBACK(HandleSetNoProgressTimeout), service);
   g_signal_connect(m_skeleton, "handle-get-error-description", G_CALLBACK(HandleGetErrorDescription), service);
+  g_signal_connect(m_skeleton, "handle-get-context-description", G_CALLBACK(HandleGetContextDescription), service);
 }
 
 bool IpcServer::Listen(const std::string& socket_path, std::string* error) {

@@ -1,8 +1,11 @@
-// ole32: task memory and the texts of GUIDs.
+// ole32: apartments, activation, task memory and the texts of GUIDs.
 #include <windows.h>
 #include <objbase.h>
+#include <bits.h>
 
 #include <cstdlib>
+
+#include "qmgr.h"
 
 extern "C" const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
@@ -143,4 +146,45 @@ HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid)
         return CO_E_CLASSSTRING;
     *pclsid = guid;
     return S_OK;
+}
+
+namespace {
+
+// The thread's apartment: how often it was entered, and as which kind.
+struct Apartment {
+    int entered = 0;
+    DWORD model = COINIT_MULTITHREADED;
+};
+thread_local Apartment t_apartment;
+
+} // namespace
+
+HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit)
+{
+    DWORD model = dwCoInit & COINIT_APARTMENTTHREADED;
+    if (t_apartment.entered > 0 && t_apartment.model != model)
+        return RPC_E_CHANGED_MODE;
+    t_apartment.model = model;
+    return t_apartment.entered++ == 0 ? S_OK : S_FALSE;
+}
+
+void WINAPI CoUninitialize()
+{
+    if (t_apartment.entered > 0)
+        --t_apartment.entered;
+}
+
+// The one class served is the background copy manager, a local server: transferd.
+HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (t_apartment.entered == 0)
+        return CO_E_NOTINITIALIZED;
+    if (pUnkOuter)
+        return CLASS_E_NOAGGREGATION;
+    if (rclsid == CLSID_BackgroundCopyManager && (dwClsContext & CLSCTX_LOCAL_SERVER))
+        return winshim::CreateBackgroundCopyManager(riid, ppv);
+    return REGDB_E_CLASSNOTREG;
 }
