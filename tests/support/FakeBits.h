@@ -333,6 +333,9 @@ public:
         return this;
     }
 
+    // Results for the jobs that CreateJob makes from now on, as SetResults scripts them.
+    void SetJobResults(const std::string& method, std::vector<HRESULT> results) { m_jobResults[method] = results; }
+
     // A job that the service already has, as left by an earlier run.
     FakeBitsJob& AddJob(const GUID& id, std::u16string displayName, BG_JOB_STATE state)
     {
@@ -385,6 +388,8 @@ public:
         DWORD n = static_cast<DWORD>(m_jobs.size() + 1);
         GUID id = {0xA1B2C3D0 + n, 0xE4F5, 0xABCD, {0xEF, 0x01, 0xFA, 0xCE, 0xB0, 0x0C, 0xDE, static_cast<BYTE>(n)}};
         FakeBitsJob& job = AddJob(id, DisplayName, BG_JOB_STATE_SUSPENDED);
+        for (const auto& [method, results] : m_jobResults)
+            job.SetResults(method, results);
         job.AddRef();
         *pJobId = id;
         *ppJob = &job;
@@ -415,6 +420,7 @@ public:
 private:
     std::vector<std::string> m_callRecord;
     std::vector<std::unique_ptr<FakeBitsJob>> m_jobs;
+    std::map<std::string, std::vector<HRESULT>> m_jobResults;
 };
 
 } // namespace sorvane_test

@@ -244,7 +244,16 @@ int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, i
         return -1;
     if (!app->InitApplication())
         return app->ExitInstance();
-    if (!app->InitInstance())
-        return app->ExitInstance();
+    try {
+        if (!app->InitInstance())
+            return app->ExitInstance();
+    } catch (CException* e) {
+        // An error that the program left unhandled: say what it was, under the application's
+        // title, and end the program.
+        e->ReportError(MB_OK | MB_ICONERROR);
+        e->Delete();
+        app->ExitInstance();
+        return -1;
+    }
     return app->Run();
 }

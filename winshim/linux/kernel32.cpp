@@ -335,3 +335,111 @@ int WINAPI lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2)
     g_free(fb);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
+
+// System messages: the English texts of the error codes that programs on winshim can meet.
+
+namespace {
+
+struct SystemMessage {
+    DWORD code;
+    LPCWSTR text;
+};
+
+// Each text ends with a line break, as system texts do.
+const SystemMessage kSystemMessages[] = {
+    {ERROR_SUCCESS, u"The operation completed successfully.\r\n"},
+    {ERROR_INVALID_FUNCTION, u"The function is not valid for this object.\r\n"},
+    {ERROR_FILE_NOT_FOUND, u"The specified file or registry entry could not be found.\r\n"},
+    {ERROR_PATH_NOT_FOUND, u"The specified path could not be found.\r\n"},
+    {ERROR_TOO_MANY_OPEN_FILES, u"Too many files are open.\r\n"},
+    {ERROR_ACCESS_DENIED, u"Access was denied.\r\n"},
+    {ERROR_INVALID_HANDLE, u"The handle is not valid.\r\n"},
+    {ERROR_NOT_ENOUGH_MEMORY, u"There is not enough memory to complete the operation.\r\n"},
+    {ERROR_BAD_FORMAT, u"The program's format is not valid.\r\n"},
+    {ERROR_INVALID_DATA, u"The data is not valid.\r\n"},
+    {ERROR_OUTOFMEMORY, u"There is not enough memory to complete the operation.\r\n"},
+    {ERROR_WRITE_PROTECT, u"The medium is write-protected.\r\n"},
+    {ERROR_SHARING_VIOLATION, u"The file is in use by another process.\r\n"},
+    {ERROR_HANDLE_DISK_FULL, u"The disk is full.\r\n"},
+    {ERROR_NOT_SUPPORTED, u"The request is not supported.\r\n"},
+    {ERROR_FILE_EXISTS, u"The file already exists.\r\n"},
+    {ERROR_INVALID_PARAMETER, u"A parameter is not valid.\r\n"},
+    {ERROR_BROKEN_PIPE, u"The pipe has been closed.\r\n"},
+    {ERROR_DISK_FULL, u"There is not enough space on the disk.\r\n"},
+    {ERROR_CALL_NOT_IMPLEMENTED, u"This function is not available on this system.\r\n"},
+    {ERROR_INSUFFICIENT_BUFFER, u"The buffer given to the system is too small.\r\n"},
+    {ERROR_INVALID_NAME, u"The file name, folder name or volume label is not valid.\r\n"},
+    {ERROR_MOD_NOT_FOUND, u"The specified module could not be found.\r\n"},
+    {ERROR_PROC_NOT_FOUND, u"The specified procedure could not be found.\r\n"},
+    {ERROR_DIR_NOT_EMPTY, u"The folder is not empty.\r\n"},
+    {ERROR_BAD_PATHNAME, u"The specified path is not valid.\r\n"},
+    {ERROR_ALREADY_EXISTS, u"A file with this name already exists.\r\n"},
+    {ERROR_BAD_EXE_FORMAT, u"The file is not a program that this system can run.\r\n"},
+    {ERROR_FILENAME_EXCED_RANGE, u"The file name or extension is too long.\r\n"},
+    {ERROR_MORE_DATA, u"More data is available than fits into the buffer.\r\n"},
+    {ERROR_NO_MORE_ITEMS, u"No more data is available.\r\n"},
+    {ERROR_DIRECTORY, u"The folder name is not valid.\r\n"},
+    {ERROR_MR_MID_NOT_FOUND, u"The system has no text for this message number.\r\n"},
+    {ERROR_BADKEY, u"The registry key is not valid.\r\n"},
+    {ERROR_CANTOPEN, u"The registry key could not be opened.\r\n"},
+    {ERROR_CANTREAD, u"The registry key could not be read.\r\n"},
+    {ERROR_CANTWRITE, u"The registry key could not be written.\r\n"},
+    {ERROR_REGISTRY_CORRUPT, u"The registry's store is damaged.\r\n"},
+    {ERROR_KEY_DELETED, u"The registry key has been deleted; no operation is possible on it.\r\n"},
+    {ERROR_NO_ASSOCIATION, u"No program is associated with this file for this operation.\r\n"},
+    {ERROR_CANCELLED, u"The user cancelled the operation.\r\n"},
+    {ERROR_INVALID_WINDOW_HANDLE, u"The window handle is not valid.\r\n"},
+    {ERROR_RESOURCE_DATA_NOT_FOUND, u"The file contains no resource section.\r\n"},
+    {ERROR_RESOURCE_TYPE_NOT_FOUND, u"The resource type could not be found in the file.\r\n"},
+    {ERROR_RESOURCE_NAME_NOT_FOUND, u"The resource name could not be found in the file.\r\n"},
+    {ERROR_RESOURCE_LANG_NOT_FOUND, u"The resource language could not be found in the file.\r\n"},
+    {static_cast<DWORD>(E_NOTIMPL), u"The operation is not implemented.\r\n"},
+    {static_cast<DWORD>(E_NOINTERFACE), u"The object does not support this interface.\r\n"},
+    {static_cast<DWORD>(E_POINTER), u"The pointer is not valid.\r\n"},
+    {static_cast<DWORD>(E_ABORT), u"The operation was aborted.\r\n"},
+    {static_cast<DWORD>(E_FAIL), u"The operation failed for an unspecified reason.\r\n"},
+    {static_cast<DWORD>(E_UNEXPECTED), u"An unexpected failure occurred.\r\n"},
+};
+
+LPCWSTR FindSystemMessage(DWORD code)
+{
+    // A Win32 code wrapped in an HRESULT has the code's own text.
+    if ((code & 0xFFFF0000) == 0x80070000)
+        code &= 0xFFFF;
+    for (const SystemMessage& message : kSystemMessages)
+        if (message.code == code)
+            return message.text;
+    return nullptr;
+}
+
+} // namespace
+
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
+                            DWORD nSize, void*)
+{
+    if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) ||
+        (dwFlags & (FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER))) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    WORD primaryLanguage = dwLanguageId & 0x3FF;
+    if (primaryLanguage != 0x00 /* neutral: the user's or system's default */ && primaryLanguage != 0x09 /* English */) {
+        SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
+        return 0;
+    }
+    LPCWSTR found = FindSystemMessage(dwMessageId);
+    if (!found) {
+        SetLastError(ERROR_MR_MID_NOT_FOUND);
+        return 0;
+    }
+    std::u16string_view text = found;
+    if ((dwFlags & FORMAT_MESSAGE_MAX_WIDTH_MASK) == FORMAT_MESSAGE_MAX_WIDTH_MASK)
+        text.remove_suffix(2); // no line breaks wanted
+    if (!lpBuffer || text.size() + 1 > nSize) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    text.copy(lpBuffer, text.size());
+    lpBuffer[text.size()] = 0;
+    return static_cast<DWORD>(text.size());
+}
