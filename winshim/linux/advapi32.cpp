@@ -324,17 +324,35 @@ int WalkKeyPath(sqlite3* db, sqlite3_int64 start, const std::vector<std::u16stri
     return SQLITE_ROW;
 }
 
+// The key that a path starts from, and the path's names.
+LSTATUS ResolvePath(HKEY hKey, LPCWSTR lpSubKey, std::shared_ptr<OpenKey>& start, std::vector<std::u16string>& parts)
+{
+    LSTATUS status = SplitKeyPath(lpSubKey, parts);
+    return status == ERROR_SUCCESS ? LookupKey(hKey, start) : status;
+}
+
+// Runs change() in one write transaction, on a key that still exists; commits only when it succeeded.
+template <class Change>
+LSTATUS ChangeStore(sqlite3* db, sqlite3_int64 keyId, Change change)
+{
+    Transaction transaction(db);
+    if (int rc = transaction.Begun(); rc != SQLITE_OK)
+        return StatusFromSqlite(rc, true);
+    LSTATUS status = CheckKeyExists(db, keyId, true);
+    if (status == ERROR_SUCCESS)
+        status = change();
+    return status == ERROR_SUCCESS ? StatusFromSqlite(transaction.Commit(), true) : status;
+}
+
 LSTATUS OpenSubKey(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, bool create, PHKEY phkResult,
                    LPDWORD lpdwDisposition)
 {
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
-    std::vector<std::u16string> parts;
-    LSTATUS status = SplitKeyPath(lpSubKey, parts);
     std::shared_ptr<OpenKey> parent;
-    if (status == ERROR_SUCCESS)
-        status = LookupKey(hKey, parent);
+    std::vector<std::u16string> parts;
+    LSTATUS status = ResolvePath(hKey, lpSubKey, parent, parts);
     if (status != ERROR_SUCCESS)
         return status;
     Store& store = *parent->store;
@@ -350,20 +368,19 @@ LSTATUS OpenSubKey(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, bool create, 
     DWORD disposition = REG_OPENED_EXISTING_KEY;
     if (rc == SQLITE_DONE && create) {
         // Walk again inside the transaction: another process may have made some of the keys.
-        Transaction transaction(store.db);
-        if ((rc = transaction.Begun()) != SQLITE_OK)
-            return StatusFromSqlite(rc, true);
-        if ((status = CheckKeyExists(store.db, parent->id, true)) != ERROR_SUCCESS)
+        status = ChangeStore(store.db, parent->id, [&]() -> LSTATUS {
+            int step = WalkKeyPath(store.db, parent->id, parts, id, found);
+            for (; step == SQLITE_DONE && found < parts.size(); ++found) {
+                Statement insert(store.db, "INSERT INTO keys(parent, name, folded) VALUES (?, ?, ?)");
+                step = insert.Bind(1, id).Bind(2, ToUtf8(parts[found])).Bind(3, Fold(parts[found])).Step();
+                id = sqlite3_last_insert_rowid(store.db);
+                disposition = REG_CREATED_NEW_KEY;
+            }
+            return step == SQLITE_ROW ? ERROR_SUCCESS : StatusFromSqlite(step, true);
+        });
+        if (status != ERROR_SUCCESS)
             return status;
-        rc = WalkKeyPath(store.db, parent->id, parts, id, found);
-        for (; rc == SQLITE_DONE && found < parts.size(); ++found) {
-            Statement insert(store.db, "INSERT INTO keys(parent, name, folded) VALUES (?, ?, ?)");
-            rc = insert.Bind(1, id).Bind(2, ToUtf8(parts[found])).Bind(3, Fold(parts[found])).Step();
-            id = sqlite3_last_insert_rowid(store.db);
-            disposition = REG_CREATED_NEW_KEY;
-        }
-        if (rc == SQLITE_DONE || rc == SQLITE_ROW)
-            rc = transaction.Commit() == SQLITE_OK ? SQLITE_ROW : SQLITE_IOERR;
+        rc = SQLITE_ROW;
     }
     if (rc == SQLITE_DONE)
         return ERROR_FILE_NOT_FOUND;
@@ -451,18 +468,13 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
     if (status != ERROR_SUCCESS)
         return status;
     sqlite3* db = key->store->db;
-    Transaction transaction(db);
-    if (int rc = transaction.Begun(); rc != SQLITE_OK)
-        return StatusFromSqlite(rc, true);
-    if ((status = CheckKeyExists(db, key->id, true)) != ERROR_SUCCESS)
-        return status;
     std::u16string_view name = lpValueName ? lpValueName : u"";
-    Statement upsert(db, "INSERT INTO key_values(key, name, folded, type, data) VALUES (?, ?, ?, ?, ?) "
-                         "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
-    int rc = upsert.Bind(1, key->id).Bind(2, ToUtf8(name)).Bind(3, Fold(name)).Bind(4, dwType).BindBlob(5, lpData, cbData).Step();
-    if (rc == SQLITE_DONE)
-        rc = transaction.Commit();
-    return StatusFromSqlite(rc, true);
+    return ChangeStore(db, key->id, [&]() -> LSTATUS {
+        Statement upsert(db, "INSERT INTO key_values(key, name, folded, type, data) VALUES (?, ?, ?, ?, ?) "
+                             "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
+        upsert.Bind(1, key->id).Bind(2, ToUtf8(name)).Bind(3, Fold(name)).Bind(4, dwType);
+        return StatusFromSqlite(upsert.BindBlob(5, lpData, cbData).Step(), true);
+    });
 }
 
 LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)
@@ -473,60 +485,50 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)
     if (status != ERROR_SUCCESS)
         return status;
     sqlite3* db = key->store->db;
-    Transaction transaction(db);
-    if (int rc = transaction.Begun(); rc != SQLITE_OK)
-        return StatusFromSqlite(rc, true);
-    if ((status = CheckKeyExists(db, key->id, true)) != ERROR_SUCCESS)
-        return status;
-    Statement erase(db, "DELETE FROM key_values WHERE key = ? AND folded = ?");
-    int rc = erase.Bind(1, key->id).Bind(2, Fold(lpValueName ? lpValueName : u"")).Step();
-    if (rc != SQLITE_DONE)
-        return StatusFromSqlite(rc, true);
-    if (sqlite3_changes(db) == 0)
-        return ERROR_FILE_NOT_FOUND;
-    return StatusFromSqlite(transaction.Commit(), true);
+    return ChangeStore(db, key->id, [&]() -> LSTATUS {
+        Statement erase(db, "DELETE FROM key_values WHERE key = ? AND folded = ?");
+        int rc = erase.Bind(1, key->id).Bind(2, Fold(lpValueName ? lpValueName : u"")).Step();
+        if (rc != SQLITE_DONE)
+            return StatusFromSqlite(rc, true);
+        return sqlite3_changes(db) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+    });
 }
 
 LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
 {
     if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
-    std::vector<std::u16string> parts;
-    LSTATUS status = SplitKeyPath(lpSubKey, parts);
     std::shared_ptr<OpenKey> parent;
-    if (status == ERROR_SUCCESS)
-        status = LookupKey(hKey, parent);
+    std::vector<std::u16string> parts;
+    LSTATUS status = ResolvePath(hKey, lpSubKey, parent, parts);
     if (status != ERROR_SUCCESS)
         return status;
     Store& store = *parent->store;
     if (store.readOnly)
         return ERROR_ACCESS_DENIED;
     std::lock_guard<std::mutex> lock(store.mutex);
-    Transaction transaction(store.db);
-    if (int rc = transaction.Begun(); rc != SQLITE_OK)
+    return ChangeStore(store.db, parent->id, [&]() -> LSTATUS {
+        sqlite3_int64 id = 0;
+        size_t found = 0;
+        int rc = WalkKeyPath(store.db, parent->id, parts, id, found);
+        if (rc == SQLITE_DONE)
+            return ERROR_FILE_NOT_FOUND;
+        if (rc != SQLITE_ROW)
+            return StatusFromSqlite(rc, true);
+        if (id == kRootKeyId)
+            return ERROR_ACCESS_DENIED;
+        Statement children(store.db, "SELECT 1 FROM keys WHERE parent = ?");
+        rc = children.Bind(1, id).Step();
+        if (rc == SQLITE_ROW)
+            return ERROR_ACCESS_DENIED; // sub-keys must be deleted first
+        if (rc != SQLITE_DONE)
+            return StatusFromSqlite(rc, true);
+        Statement values(store.db, "DELETE FROM key_values WHERE key = ?");
+        Statement self(store.db, "DELETE FROM keys WHERE id = ?");
+        if ((rc = values.Bind(1, id).Step()) == SQLITE_DONE)
+            rc = self.Bind(1, id).Step();
         return StatusFromSqlite(rc, true);
-    if ((status = CheckKeyExists(store.db, parent->id, true)) != ERROR_SUCCESS)
-        return status;
-    sqlite3_int64 id = 0;
-    size_t found = 0;
-    int rc = WalkKeyPath(store.db, parent->id, parts, id, found);
-    if (rc == SQLITE_DONE)
-        return ERROR_FILE_NOT_FOUND;
-    if (rc != SQLITE_ROW)
-        return StatusFromSqlite(rc, true);
-    if (id == kRootKeyId)
-        return ERROR_ACCESS_DENIED;
-    Statement children(store.db, "SELECT 1 FROM keys WHERE parent = ?");
-    rc = children.Bind(1, id).Step();
-    if (rc == SQLITE_ROW)
-        return ERROR_ACCESS_DENIED; // sub-keys must be deleted first
-    if (rc != SQLITE_DONE)
-        return StatusFromSqlite(rc, true);
-    Statement values(store.db, "DELETE FROM key_values WHERE key = ?");
-    Statement self(store.db, "DELETE FROM keys WHERE id = ?");
-    if ((rc = values.Bind(1, id).Step()) == SQLITE_DONE && (rc = self.Bind(1, id).Step()) == SQLITE_DONE)
-        rc = transaction.Commit();
-    return StatusFromSqlite(rc, true);
+    });
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey)
