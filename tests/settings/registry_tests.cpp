@@ -245,3 +245,44 @@ TEST_F(RegistryStandIn, TwoProcessesWritingAtOnceLoseNothing)
 }
 
 } // namespace
+
+namespace {
+
+TEST(SystemMessages, FormatMessageGivesTheSystemTextsOfRegistryErrors)
+{
+    struct {
+        const char* message;
+        DWORD flags;
+        DWORD code;
+        DWORD language;
+        DWORD size;
+        std::u16string text;
+        DWORD lastError;
+    } const cases[] = {
+        {"a registry code", FORMAT_MESSAGE_FROM_SYSTEM, ERROR_MORE_DATA, 0x400, 256,
+         u"More data is available than fits into the buffer.\r\n", 0},
+        {"English asked for", FORMAT_MESSAGE_FROM_SYSTEM, ERROR_CANTWRITE, 0x409, 256,
+         u"The registry key could not be written.\r\n", 0},
+        {"a Win32 code in an HRESULT", FORMAT_MESSAGE_FROM_SYSTEM, 0x80070005, 0, 256, u"Access was denied.\r\n", 0},
+        {"without line breaks", FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_MAX_WIDTH_MASK, ERROR_ACCESS_DENIED, 0,
+         256, u"Access was denied.", 0},
+        {"exactly fits", FORMAT_MESSAGE_FROM_SYSTEM, ERROR_ACCESS_DENIED, 0, 21, u"Access was denied.\r\n", 0},
+        {"one too small", FORMAT_MESSAGE_FROM_SYSTEM, ERROR_ACCESS_DENIED, 0, 20, u"<unset>",
+         ERROR_INSUFFICIENT_BUFFER},
+        {"no text for the code", FORMAT_MESSAGE_FROM_SYSTEM, 0x7777, 0, 256, u"<unset>", ERROR_MR_MID_NOT_FOUND},
+        {"another language", FORMAT_MESSAGE_FROM_SYSTEM, ERROR_ACCESS_DENIED, 0x426, 256, u"<unset>",
+         ERROR_RESOURCE_LANG_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        WCHAR buffer[256];
+        std::u16string(u"<unset>").copy(buffer, 8);
+        buffer[7] = 0;
+        SetLastError(0);
+        DWORD length = FormatMessageW(c.flags, nullptr, c.code, c.language, buffer, c.size, nullptr);
+        EXPECT_EQ(c.text, std::u16string(buffer)) << c.message;
+        EXPECT_EQ(c.lastError ? 0 : c.text.size(), length) << c.message;
+        EXPECT_EQ(c.lastError, GetLastError()) << c.message;
+    }
+}
+
+} // namespace
