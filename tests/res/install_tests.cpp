@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 constexpr int kThemeSizes[] = {16, 22, 24, 32, 36, 48, 64, 72, 96, 128, 192, 256, 512};
 
 struct ProgramRun {
-    int status = -1;
+    int status = -1; // the wait status: 0 is a normal exit with code 0
     std::string output;
 };
 
@@ -39,8 +39,6 @@ ProgramRun RunProgram(std::vector<std::string> argv)
     run.output = std::string(out) + err;
     g_free(out);
     g_free(err);
-    if (!g_spawn_check_wait_status(run.status, nullptr) && run.status == 0)
-        run.status = -1;
     return run;
 }
 
