@@ -6,3 +6,4 @@
 #include "winbase.h"
 #include "winreg.h"
 #include "winuser.h"
+#include "shellapi.h"

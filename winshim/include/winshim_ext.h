@@ -14,3 +14,11 @@ void WINAPI WinshimFreeResourceFile(HMODULE module);
 // Answers message boxes in place of a person (tests). Return an ID* answer.
 typedef int (*WINSHIM_MSGBOX_HANDLER)(void* context, HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 void WINAPI WinshimSetMessageBoxHandler(WINSHIM_MSGBOX_HANDLER handler, void* context);
+
+// Replaces an entry point that GetProcAddress finds in a system library ("shell32.dll");
+// NULL takes it away, as on a system that lacks it. WinshimResetExports undoes every change.
+void WINAPI WinshimSetExport(LPCSTR lpModuleName, LPCSTR lpProcName, FARPROC proc);
+void WINAPI WinshimResetExports();
+
+// GetVersion reports Windows 7 (6.1); the environment variable WINSHIM_WINDOWS_VERSION
+// ("major.minor[.build]", for example "5.1.2600") makes it report another system.

@@ -2,21 +2,32 @@
 #include <windows.h>
 #include <winshim_ext.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <span>
 #include <thread>
 
+#include <fcntl.h>
 #include <glib.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "handles.h"
+#include "modules.h"
+#include "process.h"
 #include "resource.h"
 #include "text.h"
+#include "unixfs.h"
 
 using namespace winshim;
 
@@ -30,42 +41,11 @@ ULONG_PTR g_nextHandle = 0x100;
 
 ResourceModule g_exeResources;
 
-ResourceModule* ModuleFromHandle(HMODULE module)
-{
-    return module ? reinterpret_cast<ResourceModule*>(module) : &g_exeResources;
-}
+ResourceModule* ModuleFromHandle(HMODULE module);
 
-// A thread runs its routine once the suspend count has dropped to zero, and is signalled
-// when the routine has returned.
-class ThreadObject : public KernelObject {
+// A thread or process: signalled once it has ended, and from then on for good.
+class ExitingObject : public KernelObject {
 public:
-    ThreadObject(LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD suspendCount)
-        : m_routine(routine), m_parameter(parameter), m_suspendCount(suspendCount)
-    {
-    }
-
-    void Run()
-    {
-        {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_suspendCount == 0; });
-        }
-        DWORD exitCode = m_routine(m_parameter);
-        std::lock_guard lock(m_mutex);
-        m_exitCode = exitCode;
-        m_finished = true;
-        m_changed.notify_all();
-    }
-
-    DWORD Resume()
-    {
-        std::lock_guard lock(m_mutex);
-        DWORD previous = m_suspendCount;
-        if (m_suspendCount > 0 && --m_suspendCount == 0)
-            m_changed.notify_all();
-        return previous;
-    }
-
     DWORD Wait(DWORD milliseconds) override
     {
         std::unique_lock lock(m_mutex);
@@ -84,15 +64,132 @@ public:
         return m_finished ? m_exitCode : STILL_ACTIVE;
     }
 
-private:
-    LPTHREAD_START_ROUTINE m_routine;
-    LPVOID m_parameter;
+protected:
+    void Finish(DWORD exitCode)
+    {
+        std::lock_guard lock(m_mutex);
+        m_exitCode = exitCode;
+        m_finished = true;
+        m_changed.notify_all();
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    DWORD m_suspendCount;
+
+private:
     bool m_finished = false;
     DWORD m_exitCode = 0;
 };
+
+// A thread runs its routine once the suspend count has dropped to zero.
+class ThreadObject : public ExitingObject {
+public:
+    ThreadObject(LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD suspendCount)
+        : m_routine(routine), m_parameter(parameter), m_suspendCount(suspendCount)
+    {
+    }
+
+    void Run()
+    {
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_suspendCount == 0; });
+        }
+        Finish(m_routine(m_parameter));
+    }
+
+    DWORD Resume()
+    {
+        std::lock_guard lock(m_mutex);
+        DWORD previous = m_suspendCount;
+        if (m_suspendCount > 0 && --m_suspendCount == 0)
+            m_changed.notify_all();
+        return previous;
+    }
+
+private:
+    LPTHREAD_START_ROUTINE m_routine;
+    LPVOID m_parameter;
+    DWORD m_suspendCount;
+};
+
+// A child process; a thread of its own reaps it, so it never lingers as a zombie, whether or
+// not anyone holds its handle.
+class ProcessObject : public ExitingObject {
+public:
+    explicit ProcessObject(pid_t pid) : m_pid(pid) {}
+
+    void Reap()
+    {
+        int status = 0;
+        pid_t result;
+        do
+            result = waitpid(m_pid, &status, 0);
+        while (result < 0 && errno == EINTR);
+        if (result < 0)
+            Finish(0); // reaped elsewhere: it has ended, its exit code is lost
+        else
+            Finish(WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status)) : 128u + WTERMSIG(status));
+    }
+
+private:
+    pid_t m_pid;
+};
+
+// The system libraries that LoadLibraryW knows. A library counts as loaded while LoadLibraryW
+// calls outnumber FreeLibrary calls, as on Windows for a library loaded at run time.
+struct SystemModule {
+    const char* name;
+    std::span<const ModuleExport> (*exports)();
+    LONG references;
+};
+
+std::mutex g_moduleMutex;
+SystemModule g_systemModules[] = {
+    {"shell32.dll", &Shell32Exports, 0},
+};
+// Exports that a test has replaced or taken away (a null entry point).
+std::map<std::pair<const SystemModule*, std::string>, FARPROC> g_exportOverrides;
+
+SystemModule* SystemModuleFromHandle(HMODULE module)
+{
+    for (SystemModule& m : g_systemModules)
+        if (reinterpret_cast<HMODULE>(&m) == module)
+            return &m;
+    return nullptr;
+}
+
+std::string LowerAscii(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        c = static_cast<char>(g_ascii_tolower(c));
+    return lower;
+}
+
+// Finds a system library by name: with or without a folder and ".dll", in any case.
+SystemModule* FindSystemModule(std::string_view name)
+{
+    std::string lower = LowerAscii(name);
+    size_t slash = lower.find_last_of("\\/");
+    if (slash != std::string::npos)
+        lower.erase(0, slash + 1);
+    if (!lower.ends_with(".dll"))
+        lower += ".dll";
+    for (SystemModule& m : g_systemModules)
+        if (lower == m.name)
+            return &m;
+    return nullptr;
+}
+
+// System libraries carry no resources of the program.
+ResourceModule* ModuleFromHandle(HMODULE module)
+{
+    static ResourceModule noResources;
+    if (SystemModuleFromHandle(module))
+        return &noResources;
+    return module ? reinterpret_cast<ResourceModule*>(module) : &g_exeResources;
+}
 
 } // namespace
 
@@ -242,8 +339,90 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName)
 {
     if (lpModuleName == nullptr)
         return reinterpret_cast<HMODULE>(&g_exeResources);
-    SetLastError(ERROR_MOD_NOT_FOUND);
+    std::lock_guard lock(g_moduleMutex);
+    SystemModule* module = FindSystemModule(ToUtf8(lpModuleName));
+    if (!module || module->references == 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<HMODULE>(module);
+}
+
+HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName)
+{
+    std::lock_guard lock(g_moduleMutex);
+    SystemModule* module = lpLibFileName ? FindSystemModule(ToUtf8(lpLibFileName)) : nullptr;
+    if (!module) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    ++module->references;
+    return reinterpret_cast<HMODULE>(module);
+}
+
+BOOL WINAPI FreeLibrary(HMODULE hLibModule)
+{
+    if (hLibModule == reinterpret_cast<HMODULE>(&g_exeResources))
+        return TRUE;
+    std::lock_guard lock(g_moduleMutex);
+    SystemModule* module = SystemModuleFromHandle(hLibModule);
+    if (!module || module->references == 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    --module->references;
+    return TRUE;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
+{
+    std::lock_guard lock(g_moduleMutex);
+    SystemModule* module = SystemModuleFromHandle(hModule);
+    if (module && lpProcName && !IS_INTRESOURCE(lpProcName)) {
+        auto overridden = g_exportOverrides.find({module, lpProcName});
+        if (overridden != g_exportOverrides.end()) {
+            if (overridden->second)
+                return overridden->second;
+        } else {
+            for (const ModuleExport& entry : module->exports())
+                if (std::string_view(entry.name) == lpProcName)
+                    return entry.proc;
+        }
+    }
+    SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
+}
+
+void WINAPI WinshimSetExport(LPCSTR lpModuleName, LPCSTR lpProcName, FARPROC proc)
+{
+    std::lock_guard lock(g_moduleMutex);
+    if (SystemModule* module = FindSystemModule(lpModuleName))
+        g_exportOverrides[{module, lpProcName}] = proc;
+}
+
+void WINAPI WinshimResetExports()
+{
+    std::lock_guard lock(g_moduleMutex);
+    g_exportOverrides.clear();
+}
+
+DWORD WINAPI GetVersion()
+{
+    // Windows 7 with Service Pack 1, unless WINSHIM_WINDOWS_VERSION names another system.
+    unsigned major = 6, minor = 1, build = 7601;
+    if (const char* setting = std::getenv("WINSHIM_WINDOWS_VERSION")) {
+        unsigned a = 0, b = 0, c = 0;
+        int fields = std::sscanf(setting, "%u.%u.%u", &a, &b, &c);
+        if (fields >= 2 && a <= 0xFF && b <= 0xFF && c <= 0x7FFF) {
+            major = a;
+            minor = b;
+            build = fields == 3 ? c : 0;
+        } else {
+            std::fprintf(stderr, "winshim: WINSHIM_WINDOWS_VERSION=\"%s\" is not major.minor[.build]; reporting 6.1\n",
+                         setting);
+        }
+    }
+    return major | (minor << 8) | (build << 16);
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR lpFilename, DWORD nSize)
@@ -443,3 +622,104 @@ DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwL
     lpBuffer[text.size()] = 0;
     return static_cast<DWORD>(text.size());
 }
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName)
+{
+    struct stat st;
+    if (!lpFileName || stat(UnixPath(lpFileName).c_str(), &st) != 0) {
+        SetLastError(lpFileName ? Win32ErrorFromErrno(errno) : ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    return attributes;
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR lpFileName)
+{
+    if (!lpFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string path = UnixPath(lpFileName);
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    // Windows deletes neither folders nor read-only files with this call.
+    if (S_ISDIR(st.st_mode) || (!S_ISLNK(st.st_mode) && !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (unlink(path.c_str()) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES)
+{
+    if (!lpPathName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (mkdir(UnixPath(lpPathName).c_str(), 0777) != 0) {
+        // A missing parent is a missing path: only the last level is created.
+        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+namespace winshim {
+
+HANDLE AdoptChildProcess(pid_t pid)
+{
+    auto process = std::make_shared<ProcessObject>(pid);
+    try {
+        // The reaper keeps the object alive until the process has ended, handle or not.
+        std::thread([process] { process->Reap(); }).detach();
+    } catch (const std::system_error&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return InsertHandle(process);
+}
+
+HANDLE StartProcess(const std::string& file, const std::string& directory)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (!directory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    // Its own session: the program outlives us and takes none of our signals or their settings.
+    sigset_t noSignals, allSignals;
+    sigemptyset(&noSignals);
+    sigfillset(&allSignals);
+    posix_spawnattr_setsigmask(&attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&attributes, &allSignals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::string argument0 = file;
+    char* argv[] = {argument0.data(), nullptr};
+    pid_t pid = 0;
+    int error = posix_spawn(&pid, file.c_str(), &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) {
+        SetLastError(Win32ErrorFromErrno(error));
+        return nullptr;
+    }
+    return AdoptChildProcess(pid);
+}
+
+} // namespace winshim
