@@ -160,7 +160,9 @@ int CWinApp::Run()
 
 int CWinApp::DoMessageBox(LPCWSTR lpszPrompt, UINT nType, UINT)
 {
-    return ::MessageBoxW(nullptr, lpszPrompt, m_pszAppName, nType);
+    // The main window, once it has one, owns the box and takes no input while it is open.
+    HWND owner = m_pMainWnd ? m_pMainWnd->GetSafeHwnd() : nullptr;
+    return ::MessageBoxW(owner, lpszPrompt, m_pszAppName, nType);
 }
 
 void CWinApp::SetRegistryKey(LPCWSTR lpszRegistryKey)

@@ -156,3 +156,6 @@ BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, 
 int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, int nCmdShow);
 
 #define AFX_IDS_APP_TITLE 0xE000
+
+// Windows, dialogs, data exchange and GDI objects.
+#include "afxwnd.h"

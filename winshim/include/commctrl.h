@@ -20,3 +20,20 @@ typedef INITCOMMONCONTROLSEX* LPINITCOMMONCONTROLSEX;
 #define ICC_WIN95_CLASSES 0x000000FF
 
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce);
+
+// Progress bar.
+#define PROGRESS_CLASSW u"msctls_progress32"
+#define PBM_SETRANGE (WM_USER + 1)
+#define PBM_SETPOS (WM_USER + 2)
+#define PBM_DELTAPOS (WM_USER + 3)
+#define PBM_SETSTEP (WM_USER + 4)
+#define PBM_STEPIT (WM_USER + 5)
+#define PBM_SETRANGE32 (WM_USER + 6)
+#define PBM_GETRANGE (WM_USER + 7)
+#define PBM_GETPOS (WM_USER + 8)
+
+struct PBRANGE {
+    int iLow;
+    int iHigh;
+};
+typedef PBRANGE* PPBRANGE;

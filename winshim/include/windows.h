@@ -5,5 +5,6 @@
 #include "winerror.h"
 #include "winbase.h"
 #include "winreg.h"
+#include "wingdi.h"
 #include "winuser.h"
 #include "shellapi.h"

@@ -1,11 +1,131 @@
 #include "backend.h"
 
+#include <windows.h>
+#include <winshim_ext.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "gui.h"
+
 namespace winshim {
 
 UiBackend& CurrentBackend()
 {
-    // The GTK back end joins here; until a display is in use every run is headless.
-    return HeadlessBackend();
+    static UiBackend* backend = [] {
+        const char* choice = std::getenv("WINSHIM_UI");
+        if (choice && std::strcmp(choice, "headless") == 0)
+            return &HeadlessBackend();
+        if (choice && *choice && std::strcmp(choice, "gtk") != 0)
+            std::fprintf(stderr, "winshim: WINSHIM_UI=%s is neither gtk nor headless; choosing by the display\n",
+                         choice);
+        if (UiBackend* gtk = GtkBackend())
+            return gtk;
+        if (choice && std::strcmp(choice, "gtk") == 0)
+            std::fprintf(stderr, "winshim: WINSHIM_UI=gtk, but no display can be opened; running headless\n");
+        return &HeadlessBackend();
+    }();
+    return *backend;
+}
+
+std::vector<MessageBoxButton> MessageBoxButtons(UINT type)
+{
+    static const MessageBoxButton ok{IDOK, "OK", "OK"}, cancel{IDCANCEL, "CANCEL", "Cancel"},
+        abort{IDABORT, "ABORT", "_Abort"}, retry{IDRETRY, "RETRY", "_Retry"}, ignore{IDIGNORE, "IGNORE", "_Ignore"},
+        yes{IDYES, "YES", "_Yes"}, no{IDNO, "NO", "_No"};
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL: return {ok, cancel};
+    case MB_ABORTRETRYIGNORE: return {abort, retry, ignore};
+    case MB_YESNOCANCEL: return {yes, no, cancel};
+    case MB_YESNO: return {yes, no};
+    case MB_RETRYCANCEL: return {retry, cancel};
+    default: return {ok};
+    }
+}
+
+int MessageBoxDefaultButton(UINT type)
+{
+    std::vector<MessageBoxButton> buttons = MessageBoxButtons(type);
+    size_t index = (type & MB_DEFMASK) >> 8;
+    return buttons[index < buttons.size() ? index : 0].id;
+}
+
+int MessageBoxCloseAnswer(UINT type)
+{
+    // A box can be closed only when it has a Cancel button, or when OK is its only button.
+    std::vector<MessageBoxButton> buttons = MessageBoxButtons(type);
+    for (const MessageBoxButton& b : buttons)
+        if (b.id == IDCANCEL)
+            return IDCANCEL;
+    return buttons.size() == 1 ? buttons[0].id : 0;
+}
+
+const char* MessageBoxIconName(UINT type)
+{
+    switch (type & MB_ICONMASK) {
+    case MB_ICONHAND: return "error";
+    case MB_ICONQUESTION: return "question";
+    case MB_ICONEXCLAMATION: return "warning";
+    case MB_ICONASTERISK: return "information";
+    default: return "none";
+    }
+}
+
+namespace {
+
+std::mutex g_traceMutex;
+WINSHIM_TRACE_HANDLER g_traceHandler = nullptr;
+void* g_traceContext = nullptr;
+
+bool TraceToStderr()
+{
+    static const bool enabled = [] {
+        const char* value = std::getenv("WINSHIM_TRACE");
+        return value && *value && std::strcmp(value, "0") != 0;
+    }();
+    return enabled;
+}
+
+} // namespace
+
+bool TraceEnabled()
+{
+    if (TraceToStderr())
+        return true;
+    std::lock_guard lock(g_traceMutex);
+    return g_traceHandler != nullptr;
+}
+
+void Trace(const char* format, ...)
+{
+    if (!TraceEnabled())
+        return;
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (TraceToStderr())
+        std::fprintf(stderr, "[trace] %s\n", line);
+    WINSHIM_TRACE_HANDLER handler;
+    void* context;
+    {
+        std::lock_guard lock(g_traceMutex);
+        handler = g_traceHandler;
+        context = g_traceContext;
+    }
+    if (handler)
+        handler(context, line);
 }
 
 } // namespace winshim
+
+void WINAPI WinshimSetTraceHandler(WINSHIM_TRACE_HANDLER handler, void* context)
+{
+    std::lock_guard lock(winshim::g_traceMutex);
+    winshim::g_traceHandler = handler;
+    winshim::g_traceContext = context;
+}

@@ -1,0 +1,3 @@
+#include "afxcmn.h"
+
+IMPLEMENT_DYNAMIC(CProgressCtrl, CWnd)
