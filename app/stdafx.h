@@ -3,6 +3,7 @@
 
 #include <afxwin.h>
 #include <afxwinappex.h>
+#include <afxcmn.h>
 #include <commctrl.h>
 #include <objbase.h>
 #include <bits.h>
