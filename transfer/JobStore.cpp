@@ -2,6 +2,7 @@
 
 #include "JobStore.h"
 #include "RegistryKey.h"
+#include "SorvaneDlg.h"
 
 namespace {
 
@@ -109,4 +110,14 @@ IBackgroundCopyJob* CreateDownloadJob(LPCWSTR pszJobName, LPCWSTR pszUrl, LPCWST
 
     RememberJob(pszJobName, jobId);
     return job.Detach();
+}
+
+IBackgroundCopyJob* FindPersistedJob(LPCWSTR pszJobName, CSorvaneDlg* pDlg)
+{
+    return FindPersistedJob(pszJobName, pDlg->m_pManager);
+}
+
+IBackgroundCopyJob* CreateDownloadJob(LPCWSTR pszJobName, LPCWSTR pszUrl, LPCWSTR pszLocalPath, CSorvaneDlg* pDlg)
+{
+    return CreateDownloadJob(pszJobName, pszUrl, pszLocalPath, pDlg->m_pManager);
 }
