@@ -24,32 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "Utf16Text.h"
+
 namespace sorvane_test {
 
 inline std::string FakeBitsUtf8(LPCWSTR text)
 {
-    std::string out;
-    for (; text && *text; ++text) {
-        char32_t c = *text;
-        if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (*++text - 0xDC00);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return text ? Utf8(text) : std::string();
 }
 
 // What the fakes share: the record of calls and the scripted results.
