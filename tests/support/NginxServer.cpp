@@ -9,6 +9,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,6 +146,11 @@ bool NginxServer::TryStart(int port)
     std::string errorLog = (m_prefix / "error.log").string();
     pid_t pid = fork();
     if (pid == 0) {
+        // nginx must not outlive a test that crashed, nor hold the test's output open.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
         execl(program.c_str(), "nginx", "-p", prefix.c_str(), "-c", configPath.c_str(), "-e", errorLog.c_str(),
               static_cast<char*>(nullptr));
         _exit(127);
