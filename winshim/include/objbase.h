@@ -22,6 +22,15 @@ HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 void WINAPI CoUninitialize();
 HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
 
+enum REGCLS {
+    REGCLS_SINGLEUSE = 0,
+    REGCLS_MULTIPLEUSE = 1,
+};
+// A class object of this process, which CoCreateInstance prefers to any other server of the class.
+HRESULT WINAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD flags,
+                                     LPDWORD lpdwRegister);
+HRESULT WINAPI CoRevokeClassObject(DWORD dwRegister);
+
 LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb);
 LPVOID WINAPI CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
 void WINAPI CoTaskMemFree(LPVOID pv);

@@ -21,3 +21,13 @@ protected:
     ~IUnknown() = default;
 };
 typedef IUnknown* LPUNKNOWN;
+
+extern "C" const IID IID_IClassFactory;
+
+struct IClassFactory : public IUnknown {
+    STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) PURE;
+    STDMETHOD(LockServer)(BOOL fLock) PURE;
+
+protected:
+    ~IClassFactory() = default;
+};

@@ -17,6 +17,11 @@ BOOL WINAPI CloseHandle(HANDLE hObject);
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 void WINAPI Sleep(DWORD dwMilliseconds);
 
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                           LPCWSTR lpName);
+BOOL WINAPI SetEvent(HANDLE hEvent);
+BOOL WINAPI ResetEvent(HANDLE hEvent);
+
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
 #define CREATE_SUSPENDED 0x00000004
 #define THREAD_PRIORITY_NORMAL 0

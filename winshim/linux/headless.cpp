@@ -39,9 +39,8 @@ public:
         Pending box{this, owner, std::u16string(text), std::u16string(caption), type};
         // Messages already posted are dispatched before the first answer is asked for, as they
         // would be while a person reads the box.
-        guint source = g_idle_add_full(G_PRIORITY_LOW, &Headless::AskOnce, &box, nullptr);
+        g_idle_add_full(G_PRIORITY_LOW, &Headless::AskOnce, &box, nullptr);
         RunMessageLoop(&box.answered);
-        g_source_remove(source);
         return box.answer;
     }
 
@@ -170,7 +169,10 @@ private:
 
     static gboolean OnSigint(gpointer)
     {
-        if (HWND target = SigintTarget()) {
+        HWND target = SigintTarget();
+        if (target && !IsWindowEnabled(target)) {
+            std::fprintf(stderr, "[window] SIGINT: the window is waiting for a message box; ignored\n");
+        } else if (target) {
             std::fprintf(stderr, "[window] SIGINT: the close button\n");
             PostMessageW(target, WM_SYSCOMMAND, SC_CLOSE, 0);
         }

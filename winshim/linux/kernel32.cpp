@@ -253,6 +253,74 @@ void WINAPI Sleep(DWORD dwMilliseconds)
     std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
 }
 
+namespace {
+
+// An event: signalled by SetEvent; a wait on an auto-reset event takes the signal with it.
+class EventObject : public KernelObject {
+public:
+    EventObject(bool manualReset, bool signalled) : m_manualReset(manualReset), m_signalled(signalled) {}
+
+    void Set(bool signalled)
+    {
+        std::lock_guard lock(m_mutex);
+        m_signalled = signalled;
+        if (signalled)
+            m_changed.notify_all();
+    }
+
+    DWORD Wait(DWORD milliseconds) override
+    {
+        std::unique_lock lock(m_mutex);
+        auto signalled = [this] { return m_signalled; };
+        if (milliseconds == INFINITE)
+            m_changed.wait(lock, signalled);
+        else if (!m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds), signalled))
+            return WAIT_TIMEOUT;
+        if (!m_manualReset)
+            m_signalled = false;
+        return WAIT_OBJECT_0;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_manualReset;
+    bool m_signalled;
+};
+
+BOOL SetEventState(HANDLE hEvent, bool signalled)
+{
+    std::shared_ptr<EventObject> event = LookupHandleAs<EventObject>(hEvent);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    event->Set(signalled);
+    return TRUE;
+}
+
+} // namespace
+
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName)
+{
+    if (lpName) {
+        // Events are not shared between processes here.
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    return InsertHandle(std::make_shared<EventObject>(bManualReset != FALSE, bInitialState != FALSE));
+}
+
+BOOL WINAPI SetEvent(HANDLE hEvent)
+{
+    return SetEventState(hEvent, true);
+}
+
+BOOL WINAPI ResetEvent(HANDLE hEvent)
+{
+    return SetEventState(hEvent, false);
+}
+
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                            DWORD dwCreationFlags, LPDWORD lpThreadId)
 {

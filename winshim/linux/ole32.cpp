@@ -4,6 +4,8 @@
 #include <bits.h>
 
 #include <cstdlib>
+#include <map>
+#include <mutex>
 
 #include "qmgr.h"
 
@@ -175,6 +177,63 @@ void WINAPI CoUninitialize()
 }
 
 // The one class served is the background copy manager, a local server: transferd.
+extern "C" const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+namespace {
+
+struct RegisteredClass {
+    CLSID clsid;
+    DWORD context;
+    IUnknown* object;
+};
+
+std::mutex g_classMutex;
+std::map<DWORD, RegisteredClass> g_registeredClasses;
+DWORD g_nextRegistration = 1;
+
+// The class factory registered for the class in one of the contexts, with a reference; or NULL.
+IClassFactory* RegisteredClassFactory(REFCLSID rclsid, DWORD context)
+{
+    std::lock_guard lock(g_classMutex);
+    for (auto& [cookie, registered] : g_registeredClasses) {
+        void* factory = nullptr;
+        if (registered.clsid == rclsid && (registered.context & context) &&
+            SUCCEEDED(registered.object->QueryInterface(IID_IClassFactory, &factory)))
+            return static_cast<IClassFactory*>(factory);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+HRESULT WINAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD, LPDWORD lpdwRegister)
+{
+    if (!pUnk || !lpdwRegister)
+        return E_INVALIDARG;
+    if (t_apartment.entered == 0)
+        return CO_E_NOTINITIALIZED;
+    pUnk->AddRef();
+    std::lock_guard lock(g_classMutex);
+    *lpdwRegister = g_nextRegistration++;
+    g_registeredClasses[*lpdwRegister] = {rclsid, dwClsContext, pUnk};
+    return S_OK;
+}
+
+HRESULT WINAPI CoRevokeClassObject(DWORD dwRegister)
+{
+    IUnknown* object = nullptr;
+    {
+        std::lock_guard lock(g_classMutex);
+        auto it = g_registeredClasses.find(dwRegister);
+        if (it == g_registeredClasses.end())
+            return E_INVALIDARG;
+        object = it->second.object;
+        g_registeredClasses.erase(it);
+    }
+    object->Release();
+    return S_OK;
+}
+
 HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv)
 {
     if (!ppv)
@@ -184,6 +243,11 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwCl
         return CO_E_NOTINITIALIZED;
     if (pUnkOuter)
         return CLASS_E_NOAGGREGATION;
+    if (IClassFactory* factory = RegisteredClassFactory(rclsid, dwClsContext)) {
+        HRESULT hr = factory->CreateInstance(nullptr, riid, ppv);
+        factory->Release();
+        return hr;
+    }
     if (rclsid == CLSID_BackgroundCopyManager && (dwClsContext & CLSCTX_LOCAL_SERVER))
         return winshim::CreateBackgroundCopyManager(riid, ppv);
     return REGDB_E_CLASSNOTREG;

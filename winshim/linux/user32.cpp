@@ -443,6 +443,8 @@ LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }
+    Trace("SendMessageW(%p, 0x%04X, %#lx, %#lx)", static_cast<void*>(hWnd), Msg, static_cast<unsigned long>(wParam),
+          static_cast<unsigned long>(lParam));
     WNDPROC proc = w->proc;
     return proc(hWnd, Msg, wParam, lParam);
 }
@@ -459,8 +461,14 @@ namespace {
 std::mutex g_queueMutex;
 std::deque<MSG> g_queue;
 
-bool QueueNonEmpty()
+// The conditions of the message loops that run on this thread, innermost last. Once the innermost
+// loop's condition holds, it dispatches no more posted messages: they wait for the loop outside.
+thread_local std::vector<const bool*> t_loops;
+
+bool QueueReady()
 {
+    if (!t_loops.empty() && *t_loops.back())
+        return false;
     std::lock_guard lock(g_queueMutex);
     return !g_queue.empty();
 }
@@ -491,18 +499,20 @@ void DispatchPosted(MSG& msg)
 gboolean QueuePrepare(GSource*, gint* timeout)
 {
     *timeout = -1;
-    return QueueNonEmpty();
+    return QueueReady();
 }
 
 gboolean QueueCheck(GSource*)
 {
-    return QueueNonEmpty();
+    return QueueReady();
 }
 
 gboolean QueueDispatch(GSource*, GSourceFunc, gpointer)
 {
     MSG msg;
     {
+        if (!t_loops.empty() && *t_loops.back())
+            return G_SOURCE_CONTINUE;
         std::lock_guard lock(g_queueMutex);
         if (g_queue.empty())
             return G_SOURCE_CONTINUE;
@@ -538,8 +548,8 @@ void DropPostedMessages(HWND hwnd)
 
 BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    Trace("PostMessageW(%p, 0x%X, %lu, %ld)", static_cast<void*>(hWnd), Msg, static_cast<unsigned long>(wParam),
-          static_cast<long>(lParam));
+    Trace("PostMessageW(%p, 0x%04X, %#lx, %#lx)", static_cast<void*>(hWnd), Msg, static_cast<unsigned long>(wParam),
+          static_cast<unsigned long>(lParam));
     AttachQueueSource();
     {
         std::lock_guard windows(g_windowMutex);
@@ -559,8 +569,10 @@ namespace winshim {
 void RunMessageLoop(const bool* done)
 {
     AttachQueueSource();
+    t_loops.push_back(done);
     while (!*done)
         g_main_context_iteration(nullptr, TRUE);
+    t_loops.pop_back();
 }
 
 void WakeMessageLoop()
