@@ -25,7 +25,7 @@ void AddConnectTo(const std::string& list, std::vector<std::string>* out) {
   }
 }
 
-bool ParseSeconds(const std::string& text, int* out) {
+bool ParseCount(const std::string& text, int* out) {
   char* end = nullptr;
   long value = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || value < 0 || value > 86400 * 365) return false;
@@ -51,13 +51,15 @@ Config LoadConfig(const std::string& path) {
     if (ok && key == "connect-to") {
       AddConnectTo(value, &config.connect_to);
     } else if (ok && key == "idle-exit") {
-      ok = ParseSeconds(value, &config.idle_exit_seconds);
+      ok = ParseCount(value, &config.idle_exit_seconds);
     } else if (ok && key == "stall-timeout") {
-      ok = ParseSeconds(value, &config.stall_timeout_seconds) && config.stall_timeout_seconds > 0;
+      ok = ParseCount(value, &config.stall_timeout_seconds) && config.stall_timeout_seconds > 0;
     } else if (ok && key == "connect-timeout") {
-      ok = ParseSeconds(value, &config.connect_timeout_seconds) && config.connect_timeout_seconds > 0;
+      ok = ParseCount(value, &config.connect_timeout_seconds) && config.connect_timeout_seconds > 0;
+    } else if (ok && key == "max-jobs-per-user") {
+      ok = ParseCount(value, &config.max_jobs_per_user) && config.max_jobs_per_user > 0;
     } else if (ok && key == "max-active-jobs") {
-      ok = ParseSeconds(value, &config.max_active_jobs) && config.max_active_jobs > 0;
+      ok = ParseCount(value, &config.max_active_jobs) && config.max_active_jobs > 0;
     } else {
       ok = false;
     }

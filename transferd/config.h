@@ -17,6 +17,8 @@ struct Config {
   int connect_timeout_seconds = 30;
   // Jobs transferring at the same time; the others wait queued.
   int max_active_jobs = 4;
+  // Jobs a user may have (an administrator's limit, as on Windows).
+  int max_jobs_per_user = 60;
 };
 
 // Reads `path` (missing is fine) and TRANSFERD_CONNECT_TO. Problems with single

@@ -215,9 +215,9 @@ std::uint32_t Service::CreateJob(const std::string& display_name, std::uint32_t 
                                                                             : "the display name is too long or not UTF-8"));
     return hr::kInvalidArg;
   }
-  if (ListJobs().size() >= kMaxJobsPerUser) {
-    Log("refused to create job \"" + display_name + "\": the user already has " + std::to_string(kMaxJobsPerUser) +
-        " jobs");
+  if (ListJobs().size() >= static_cast<std::size_t>(m_config.max_jobs_per_user)) {
+    Log("refused to create job \"" + display_name + "\": the user already has " +
+        std::to_string(m_config.max_jobs_per_user) + " jobs");
     return hr::kTooManyJobsPerUser;
   }
   Job job;

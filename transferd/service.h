@@ -18,7 +18,6 @@
 
 namespace transferd {
 
-constexpr std::size_t kMaxJobsPerUser = 60;
 constexpr std::size_t kMaxDisplayName = 256;
 constexpr Micros kUntouchedLimit = 90LL * 86400 * kSecond;
 constexpr int kImmediateResumes = 3;

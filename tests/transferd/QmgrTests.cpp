@@ -469,7 +469,7 @@ TEST_F(QmgrTest, AKilledTransferdIsStartedAgainByTheNextCallAndTheDownloadContin
 {
     const std::string content = RandomBytes(6 << 20, 4);
     WriteFile(m_www / "large.bin", content);
-    NginxServer nginx(m_www, {"2m"});
+    NginxServer nginx(m_www, {"1m"});
     Ref<IBackgroundCopyJob> job = NewJob(nginx.Url("large.bin"), Downloads() / "large.bin");
     GUID id{};
     ASSERT_EQ(job->GetId(&id), S_OK);

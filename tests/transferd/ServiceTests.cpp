@@ -406,7 +406,7 @@ TEST_F(ServiceTest, JobsSurviveARestartInEveryState)
     EXPECT_EQ(ReadAll(Local("transferring.bin")), content);
 }
 
-TEST_F(ServiceTest, CreateJobRefusesBadArgumentsAndMoreThan60Jobs)
+TEST_F(ServiceTest, CreateJobRefusesBadArgumentsAndMoreThanTheJobsAUserMayHave)
 {
     std::string id = "unset";
     EXPECT_EQ(m_service->CreateJob(std::string(257, 'n'), kJobTypeDownload, &id), hr::kInvalidArg);
@@ -417,7 +417,8 @@ TEST_F(ServiceTest, CreateJobRefusesBadArgumentsAndMoreThan60Jobs)
     for (int i = 0; i < 256; ++i)
         longest += "ā";
     EXPECT_EQ(m_service->CreateJob(longest, kJobTypeDownload, &id), hr::kOk);
-    for (std::size_t i = 1; i < kMaxJobsPerUser; ++i)
+    ASSERT_EQ(Config().max_jobs_per_user, 60);
+    for (int i = 1; i < Config().max_jobs_per_user; ++i)
         ASSERT_EQ(m_service->CreateJob("job", kJobTypeDownload, &id), hr::kOk);
     EXPECT_EQ(m_service->CreateJob("one too many", kJobTypeDownload, &id), hr::kTooManyJobsPerUser);
     ASSERT_EQ(m_service->Cancel(id), hr::kOk);

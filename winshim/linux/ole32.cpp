@@ -176,7 +176,6 @@ void WINAPI CoUninitialize()
         --t_apartment.entered;
 }
 
-// The one class served is the background copy manager, a local server: transferd.
 extern "C" const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 namespace {
@@ -234,6 +233,8 @@ HRESULT WINAPI CoRevokeClassObject(DWORD dwRegister)
     return S_OK;
 }
 
+// A class object this process registered comes first; otherwise the one class served is the
+// background copy manager, a local server: transferd.
 HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv)
 {
     if (!ppv)
