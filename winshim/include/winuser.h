@@ -244,6 +244,12 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
 BOOL WINAPI IsIconic(HWND hWnd);
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 HWND WINAPI GetParent(HWND hWnd);
+#define GW_HWNDNEXT 2
+#define GW_HWNDPREV 3
+#define GW_OWNER 4
+#define GW_CHILD 5
+HWND WINAPI GetWindow(HWND hWnd, UINT uCmd);
+int WINAPI GetClassNameW(HWND hWnd, LPWSTR lpClassName, int nMaxCount);
 HWND WINAPI SetFocus(HWND hWnd);
 HWND WINAPI GetFocus();
 HWND WINAPI GetActiveWindow();

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winshim_ext.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -384,6 +385,39 @@ HWND WINAPI GetParent(HWND hWnd)
 {
     Window* w = FindWindowObject(hWnd);
     return w ? w->parent : nullptr;
+}
+
+HWND WINAPI GetWindow(HWND hWnd, UINT uCmd)
+{
+    Window* w = FindWindowObject(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    if (uCmd == GW_CHILD)
+        return w->children.empty() ? nullptr : w->children.front();
+    if (uCmd == GW_OWNER)
+        return IsChild(*w) ? nullptr : w->parent;
+    Window* parent = IsChild(*w) ? FindWindowObject(w->parent) : nullptr;
+    if (!parent || (uCmd != GW_HWNDNEXT && uCmd != GW_HWNDPREV))
+        return nullptr;
+    auto it = std::find(parent->children.begin(), parent->children.end(), hWnd);
+    if (uCmd == GW_HWNDNEXT)
+        return it + 1 < parent->children.end() ? *(it + 1) : nullptr;
+    return it != parent->children.begin() ? *(it - 1) : nullptr;
+}
+
+int WINAPI GetClassNameW(HWND hWnd, LPWSTR lpClassName, int nMaxCount)
+{
+    Window* w = FindWindowObject(hWnd);
+    if (!w || !lpClassName || nMaxCount <= 0) {
+        SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    size_t n = w->className.size() < static_cast<size_t>(nMaxCount - 1) ? w->className.size() : nMaxCount - 1;
+    w->className.copy(lpClassName, n);
+    lpClassName[n] = 0;
+    return static_cast<int>(n);
 }
 
 HWND WINAPI SetFocus(HWND hWnd)
@@ -1640,9 +1674,13 @@ BOOL WINAPI DrawIcon(HDC hDC, int X, int Y, HICON hIcon)
     int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
     const IconImage* image = icon->Best(cx);
     cairo_save(dc->cr);
+    cairo_rectangle(dc->cr, X, Y, cx, cy);
+    cairo_clip(dc->cr);
     cairo_translate(dc->cr, X, Y);
     cairo_scale(dc->cr, static_cast<double>(cx) / image->width, static_cast<double>(cy) / image->height);
     cairo_set_source_surface(dc->cr, image->surface, 0, 0);
+    // The edge pixels are repeated outwards, so that scaling blends nothing in from outside the image.
+    cairo_pattern_set_extend(cairo_get_source(dc->cr), CAIRO_EXTEND_PAD);
     cairo_paint(dc->cr);
     cairo_restore(dc->cr);
     return TRUE;
