@@ -9,11 +9,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include "FakeBits.h"
 #include "JobStore.h"
 #include "RegistryKey.h"
+#include "JobStoreSupport.h"
 #include "TempHome.h"
 
 extern "C" const unsigned char winshim_resources_begin[];
@@ -22,6 +22,8 @@ extern "C" const unsigned char winshim_resources_end[];
 namespace {
 
 using sorvane_test::FakeBitsManager;
+using sorvane_test::ReadRememberedValue;
+using sorvane_test::StoredValue;
 using ::testing::ElementsAre;
 
 const bool kResourcesLoaded = (WinshimSetExecutableResources(winshim_resources_begin,
@@ -33,37 +35,6 @@ const WCHAR kSettingsKey[] = u"Software\\Lorva\\Sorvane\\";
 const WCHAR kJobName[] = u"Lorvas Kaldo 2018 Novembris";
 const WCHAR kUrl[] = u"http://downloads.lorva.test/kaldo/LorvasKaldo2018NovembrisWebArchive.exe";
 const WCHAR kLocalPath[] = u"/home/user/Downloads/LorvasKaldo2018NovembrisWebArchive.exe";
-
-struct StoredValue {
-    LSTATUS status = -1;
-    DWORD type = 0xFFFF;
-    std::vector<BYTE> bytes;
-
-    std::u16string Text() const
-    {
-        return std::u16string(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
-    }
-};
-
-LSTATUS OpenSettings(HKEY* key)
-{
-    return RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, key);
-}
-
-StoredValue ReadValue()
-{
-    StoredValue value;
-    HKEY key = nullptr;
-    if ((value.status = OpenSettings(&key)) != ERROR_SUCCESS)
-        return value;
-    DWORD size = 0;
-    value.status = RegQueryValueExW(key, kJobName, nullptr, &value.type, nullptr, &size);
-    value.bytes.resize(size);
-    if (value.status == ERROR_SUCCESS)
-        value.status = RegQueryValueExW(key, kJobName, nullptr, &value.type, value.bytes.data(), &size);
-    RegCloseKey(key);
-    return value;
-}
 
 void WriteValue(DWORD type, const void* data, DWORD size)
 {
@@ -110,7 +81,7 @@ TEST_F(JobStoreTest, CreationStartsTheJobAndRemembersItsGuidIn78BytesOfText)
                             "/home/user/Downloads/LorvasKaldo2018NovembrisWebArchive.exe)",
                             "job1.Resume()", "job1.SetMinimumRetryDelay(3600)"));
 
-    StoredValue value = ReadValue();
+    StoredValue value = ReadRememberedValue();
     ASSERT_EQ(ERROR_SUCCESS, value.status);
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), value.type);
     ASSERT_EQ(78u, value.bytes.size());
@@ -132,7 +103,7 @@ TEST_F(JobStoreTest, ASecondCreationOverwritesTheValue)
     IBackgroundCopyJob* pSecond = CreateDownloadJob(kJobName, kUrl, kLocalPath, &m_manager);
     ASSERT_NE(nullptr, pFirst);
     ASSERT_NE(nullptr, pSecond);
-    EXPECT_EQ(GuidText(m_manager.Job(1).m_id) + u'\0', ReadValue().Text());
+    EXPECT_EQ(GuidText(m_manager.Job(1).m_id) + u'\0', ReadRememberedValue().Text());
     IBackgroundCopyJob* pFound = FindPersistedJob(kJobName, &m_manager);
     EXPECT_EQ(pSecond, pFound) << "the first job, still in the service, is no longer found";
     for (IBackgroundCopyJob* p : {pFirst, pSecond, pFound})
@@ -185,7 +156,7 @@ TEST_F(JobStoreTest, WithoutAManagerNothingIsCalledOrWritten)
 {
     EXPECT_EQ(nullptr, CreateDownloadJob(kJobName, kUrl, kLocalPath, static_cast<IBackgroundCopyManager*>(nullptr)));
     EXPECT_EQ(nullptr, FindPersistedJob(kJobName, static_cast<IBackgroundCopyManager*>(nullptr)));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadValue().status);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRememberedValue().status);
 }
 
 TEST_F(JobStoreTest, AnUnwritableKeyStillReturnsTheJobWhichALaterLookupDoesNotFind)
@@ -196,7 +167,7 @@ TEST_F(JobStoreTest, AnUnwritableKeyStillReturnsTheJobWhichALaterLookupDoesNotFi
     ASSERT_NE(nullptr, pJob);
     EXPECT_EQ(BG_JOB_STATE_QUEUED, m_manager.Job(0).m_state) << "started all the same";
     EXPECT_EQ(nullptr, FindPersistedJob(kJobName, &m_manager));
-    EXPECT_EQ(u"not a job" + std::u16string(1, u'\0'), ReadValue().Text());
+    EXPECT_EQ(u"not a job" + std::u16string(1, u'\0'), ReadRememberedValue().Text());
     pJob->Release();
 }
 
@@ -230,7 +201,7 @@ TEST_F(JobStoreTest, AFailingStepWritesNothingAndReleasesTheJobWhichStaysInTheSe
         ASSERT_EQ(1u, manager.Jobs().size());
         EXPECT_TRUE(manager.Job(0).Alive()) << "not cancelled";
         EXPECT_TRUE(manager.AllReleased());
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadValue().status) << "nothing written";
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRememberedValue().status) << "nothing written";
     }
 }
 
@@ -239,28 +210,8 @@ TEST_F(JobStoreTest, AFailingCreateJobWritesNothing)
     m_manager.SetResult("CreateJob", BG_E_TOO_MANY_JOBS_PER_USER);
     EXPECT_EQ(nullptr, CreateDownloadJob(kJobName, kUrl, kLocalPath, &m_manager));
     EXPECT_TRUE(m_manager.Jobs().empty());
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadValue().status);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRememberedValue().status);
 }
-
-// Holds the registry store's write lock, as another process in the middle of a write would.
-class StoreWriteLock {
-public:
-    explicit StoreWriteLock(const std::filesystem::path& store)
-    {
-        if (sqlite3_open(store.c_str(), &m_db) == SQLITE_OK)
-            m_locked = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~StoreWriteLock()
-    {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(m_db);
-    }
-    bool Locked() const { return m_locked; }
-
-private:
-    sqlite3* m_db = nullptr;
-    bool m_locked = false;
-};
 
 TEST_F(JobStoreTest, AFailingWriteRaisesTheRegistryErrorWithTheJobReleased)
 {
@@ -268,7 +219,7 @@ TEST_F(JobStoreTest, AFailingWriteRaisesTheRegistryErrorWithTheJobReleased)
     WriteText(u"old");
     LSTATUS error = ERROR_SUCCESS;
     {
-        StoreWriteLock lock(StoreFile());
+        sorvane_test::StoreWriteLock lock(StoreFile());
         ASSERT_TRUE(lock.Locked());
         try {
             IBackgroundCopyJob* pJob = CreateDownloadJob(kJobName, kUrl, kLocalPath, &m_manager);
@@ -286,7 +237,7 @@ TEST_F(JobStoreTest, AFailingWriteRaisesTheRegistryErrorWithTheJobReleased)
     ASSERT_EQ(1u, m_manager.Jobs().size());
     EXPECT_TRUE(m_manager.Job(0).Released()) << "the job reference was released on the way out";
     EXPECT_TRUE(m_manager.Job(0).Alive()) << "the started job stays in the service";
-    EXPECT_EQ(u"old" + std::u16string(1, u'\0'), ReadValue().Text()) << "nothing half-written";
+    EXPECT_EQ(u"old" + std::u16string(1, u'\0'), ReadRememberedValue().Text()) << "nothing half-written";
 }
 
 } // namespace

@@ -2,8 +2,6 @@
 // of the transfer manager, which starts transferd on demand.
 #include "stdafx.h"
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -11,13 +9,15 @@
 #include <sys/wait.h>
 
 #include "JobStore.h"
+#include "JobStoreSupport.h"
 #include "RegistryKey.h"
 #include "TempHome.h"
 #include "TransferdDaemon.h"
 
 namespace {
 
-const WCHAR kSettingsKey[] = u"Software\\Lorva\\Sorvane\\";
+using namespace sorvane_test;
+
 const WCHAR kJobName[] = u"Lorvas Kaldo 2018 Novembris";
 const WCHAR kUrl[] = u"http://download.lorva.example/kaldo/LorvasKaldo2018NovembrisWebArchive.exe";
 
@@ -26,21 +26,10 @@ std::u16string Utf16(const std::string& text)
     return std::u16string(text.begin(), text.end()); // ASCII paths only
 }
 
-std::string RunCommand(const std::string& command)
-{
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    std::array<char, 4096> buffer{};
-    while (size_t got = fread(buffer.data(), 1, buffer.size(), pipe))
-        output.append(buffer.data(), got);
-    pclose(pipe);
-    return output;
-}
-
 // Lines of `transferctl list` that name our job.
 int ListedJobs()
 {
-    std::string listing = RunCommand(sorvane_test::TransferdDaemon::Controller() + " list");
+    std::string listing = RunCommand(TransferdDaemon::Controller() + " list");
     int count = 0;
     for (size_t at = listing.find("Lorvas Kaldo 2018 Novembris"); at != std::string::npos;
          at = listing.find("Lorvas Kaldo 2018 Novembris", at + 1))
@@ -53,20 +42,6 @@ GUID JobId(IBackgroundCopyJob* pJob)
     GUID id = {};
     EXPECT_EQ(S_OK, pJob->GetId(&id));
     return id;
-}
-
-std::u16string Remembered(DWORD* type = nullptr, DWORD* size = nullptr)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return u"<no key>";
-    WCHAR text[64] = {};
-    DWORD cb = sizeof(text);
-    LSTATUS status = RegQueryValueExW(key, kJobName, nullptr, type, reinterpret_cast<BYTE*>(text), &cb);
-    RegCloseKey(key);
-    if (size)
-        *size = cb;
-    return status == ERROR_SUCCESS ? std::u16string(text) : u"<no value>";
 }
 
 class JobStoreWithTransferd : public ::testing::Test {
@@ -104,11 +79,11 @@ TEST_F(JobStoreWithTransferd, ACreatedJobIsStartedRememberedAndFoundAgain)
     WCHAR firstText[39] = {};
     StringFromGUID2(firstId, firstText, 39);
 
-    DWORD type = 0, size = 0;
-    EXPECT_EQ(std::u16string(firstText), Remembered(&type, &size));
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-    EXPECT_EQ(78u, size);
-    std::string shown = RunCommand(sorvane_test::TransferdDaemon::Controller() + " show '" +
+    StoredValue value = ReadRememberedValue();
+    EXPECT_EQ(std::u16string(firstText) + u'\0', value.Text());
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), value.type);
+    EXPECT_EQ(78u, value.bytes.size());
+    std::string shown = RunCommand(TransferdDaemon::Controller() + " show '" +
                             std::string(firstText, firstText + 38) + "'");
     EXPECT_NE(std::string::npos, shown.find("Minimum retry delay: 3600 s")) << shown;
     EXPECT_EQ(std::string::npos, shown.find("SUSPENDED")) << "resumed: " << shown;
@@ -144,7 +119,7 @@ TEST_F(JobStoreWithTransferd, ACompletedOrCancelledJobIsNotFound)
 TEST_F(JobStoreWithTransferd, AMissingKeyFindsNoJobAndCreatesNone)
 {
     EXPECT_EQ(nullptr, FindPersistedJob(kJobName, m_pManager));
-    EXPECT_EQ(u"<no key>", Remembered());
+    EXPECT_FALSE(ReadRememberedValue().keyExists);
 }
 
 TEST_F(JobStoreWithTransferd, AnUnwritableKeyStillReturnsTheRunningJob)
@@ -169,8 +144,8 @@ TEST_F(JobStoreWithTransferd, AFailingAddFileWritesNothingAndLeavesTheJobQueued)
 {
     IBackgroundCopyJob* pJob = CreateDownloadJob(kJobName, kUrl, u"relative\\path.exe", m_pManager);
     EXPECT_EQ(nullptr, pJob);
-    EXPECT_EQ(u"<no key>", Remembered());
-    std::string listing = RunCommand(sorvane_test::TransferdDaemon::Controller() + " list");
+    EXPECT_FALSE(ReadRememberedValue().keyExists);
+    std::string listing = RunCommand(TransferdDaemon::Controller() + " list");
     EXPECT_EQ(1, ListedJobs()) << listing;
     EXPECT_NE(std::string::npos, listing.find("SUSPENDED")) << listing;
 }

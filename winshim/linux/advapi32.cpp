@@ -113,6 +113,16 @@ int BusyTimeoutMs()
     return env && *env ? std::atoi(env) : kDefaultBusyTimeoutMs;
 }
 
+bool HasSchema(sqlite3* db)
+{
+    sqlite3_stmt* stmt = nullptr;
+    bool found = sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE name IN ('keys', 'key_values')", -1,
+                                    &stmt, nullptr) == SQLITE_OK &&
+                 sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int(stmt, 0) == 2;
+    sqlite3_finalize(stmt);
+    return found;
+}
+
 LSTATUS OpenStore(const std::string& path, bool readOnly, std::shared_ptr<Store>& out)
 {
     auto store = std::make_shared<Store>();
@@ -124,7 +134,8 @@ LSTATUS OpenStore(const std::string& path, bool readOnly, std::shared_ptr<Store>
     if (rc == SQLITE_OK) {
         sqlite3_extended_result_codes(store->db, 1);
         sqlite3_busy_timeout(store->db, BusyTimeoutMs());
-        if (!readOnly)
+        // Only a new store takes the write lock here, so that readers never wait for a writer.
+        if (!readOnly && !HasSchema(store->db))
             rc = sqlite3_exec(store->db, (std::string("BEGIN IMMEDIATE;") + kSchema + "COMMIT;").c_str(), nullptr,
                               nullptr, nullptr);
     }
