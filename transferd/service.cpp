@@ -46,7 +46,9 @@ bool ValidRemoteUrl(const std::string& url, std::string* reason) {
     char* host = nullptr;
     curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0);
     curl_url_get(parsed, CURLUPART_HOST, &host, 0);
-    std::string lower = scheme ? g_ascii_strdown(scheme, -1) : "";
+    gchar* lowered = g_ascii_strdown(scheme ? scheme : "", -1);
+    std::string lower = lowered;
+    g_free(lowered);
     valid = (lower == "http" || lower == "https") && host && *host;
     if (!valid) *reason = host && *host ? "only http and https are allowed" : "no host";
     curl_free(scheme);
@@ -517,7 +519,7 @@ void Service::OnBytes(Transfer& transfer) {
   std::int64_t& saved = m_progress_saved[job.id];
   if (now - saved >= kProgressCommitInterval) {
     saved = now;
-    m_store.Save(job);
+    m_store.Save(job, false);  // the bytes on disk are what counts after a crash
   }
 }
 

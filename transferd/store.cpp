@@ -143,7 +143,11 @@ std::vector<Job> Store::Load() {
   return jobs;
 }
 
-std::uint32_t Store::Save(const Job& job) {
+std::uint32_t Store::Save(const Job& job, bool durable) {
+  if (durable != m_durable) {
+    Exec(durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
+    m_durable = durable;
+  }
   if (!Exec("BEGIN IMMEDIATE")) return Fail("saving job " + job.id);
   Statement upsert = Prepare(m_db,
                              "INSERT OR REPLACE INTO jobs (id, display_name, type, state, error_context, error_code, "
