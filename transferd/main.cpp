@@ -138,7 +138,6 @@ int Main(bool foreground) {
     return 1;
   }
   Config config = LoadConfig(ConfigFile());
-  curl_global_init(CURL_GLOBAL_DEFAULT);
   int result = 0;
   {
     SystemClock clock;
@@ -158,7 +157,6 @@ int Main(bool foreground) {
     service.SetBusyHandler(nullptr);
     server.SetClientsHandler(nullptr);
   }
-  curl_global_cleanup();
   close(lock);
   return result;
 }

@@ -94,12 +94,7 @@ std::uint32_t Job::FilesTransferred() const {
 Service::Service(Store& store, Clock& clock, Config config)
     : m_store(store),
       m_clock(clock),
-      m_config(std::move(config)),
-      m_loop([](CURL* easy, CURLcode result) {
-        Transfer* transfer = nullptr;
-        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &transfer);
-        transfer->Finish(result);
-      }) {
+      m_config(std::move(config)) {
   m_clock.SetWakeHandler([this] { Pump(); });
 }
 
@@ -451,6 +446,17 @@ void Service::Pump() {
   if (m_on_busy) m_on_busy();
 }
 
+CurlLoop& Service::Loop() {
+  if (!m_loop) {
+    m_loop = std::make_unique<CurlLoop>([](CURL* easy, CURLcode result) {
+      Transfer* transfer = nullptr;
+      curl_easy_getinfo(easy, CURLINFO_PRIVATE, &transfer);
+      transfer->Finish(result);
+    });
+  }
+  return *m_loop;
+}
+
 void Service::StartNextFile(Job& job) {
   auto next = std::find_if(job.files.begin(), job.files.end(), [](const JobFile& f) { return !f.whole; });
   if (next == job.files.end()) {
@@ -458,7 +464,7 @@ void Service::StartNextFile(Job& job) {
     return;
   }
   std::size_t index = static_cast<std::size_t>(next - job.files.begin());
-  auto transfer = std::make_unique<Transfer>(m_loop, m_config, job, index, *this);
+  auto transfer = std::make_unique<Transfer>(Loop(), m_config, job, index, *this);
   if (std::optional<Failure> failure = transfer->Start()) {
     Fail(job, *failure, 0);
     return;

@@ -61,6 +61,7 @@ class Service final : public TransferObserver {
   std::uint32_t SetState(Job& job, JobState to, const std::string& reason, const Failure* failure = nullptr);
   std::uint32_t Touch(Job& job);
   void Pump();
+  CurlLoop& Loop();
   void StartNextFile(Job& job);
   void Fail(Job& job, const Failure& failure, std::uint64_t bytes_received);
   std::uint32_t DropTemporaryFiles(Job& job);
@@ -72,7 +73,7 @@ class Service final : public TransferObserver {
   Store& m_store;
   Clock& m_clock;
   Config m_config;
-  CurlLoop m_loop;
+  std::unique_ptr<CurlLoop> m_loop;  // made for the first transfer
   std::map<std::string, Job> m_jobs;
   std::map<std::string, std::unique_ptr<Transfer>> m_transfers;
   std::map<std::string, std::int64_t> m_progress_saved;  // monotonic time of the last progress commit
