@@ -1,6 +1,8 @@
 // advapi32: the registry. HKEY_CURRENT_USER lives in an SQLite database in
 // $XDG_CONFIG_HOME/winshim/, one row per key and one per value. Every change is one transaction,
-// and SQLite's file locks (with a busy timeout) keep it whole when several processes write at once.
+// and SQLite's file locks keep it whole when several processes write at once. A writer waits for
+// another up to the busy timeout (10 s; WINSHIM_REGISTRY_BUSY_TIMEOUT_MS sets it in milliseconds)
+// and then fails with ERROR_CANTWRITE.
 // A store file without write permission is a read-only registry: write access is denied, as an
 // access list would deny it on Windows, whoever the user is.
 #include <windows.h>
