@@ -67,6 +67,7 @@ class Transfer {
   bool Restart(const std::string& reason);
   bool Stop(Outcome::Kind kind, Failure failure, const std::string& reason);
   bool Truncate();
+  void StartWriteback();
   std::string Header(const char* name) const;
 
   CurlLoop& m_loop;
@@ -81,6 +82,7 @@ class Transfer {
   std::uint64_t m_offset = 0;  // the first byte asked for
   bool m_accepted = false;
   std::uint64_t m_received = 0;
+  std::uint64_t m_written_back = 0;  // bytes handed to the disk so far
   std::map<std::string, std::string> m_response;
   std::optional<Outcome> m_stopped;
   char m_curl_error[CURL_ERROR_SIZE] = {};
