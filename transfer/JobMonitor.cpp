@@ -60,13 +60,15 @@ void ShowJobError(IBackgroundCopyError* pError)
         AfxMessageBox(IDS_SERVICE_ERROR, MB_ICONERROR);
 }
 
-// Ends the dialog; before its window exists, the window is then never shown.
+// Ends the dialog, and with it the polls; before its window exists, the window is then never shown.
 void EndDownloadDialog(CSorvaneDlg* pDlg)
 {
-    if (pDlg->GetSafeHwnd() != NULL)
-        pDlg->CDialog::OnCancel();
-    else
+    if (pDlg->GetSafeHwnd() == NULL) {
         pDlg->m_bProceed = false;
+        return;
+    }
+    EndJobPolling(pDlg);
+    pDlg->CDialog::OnCancel();
 }
 
 void ResumeSuspendedJob(CSorvaneDlg* pDlg)
@@ -150,11 +152,13 @@ UINT JobPollThreadProc(LPVOID)
     }
 }
 
-void EndJobPolling(CWinThread* pPollThread)
+void EndJobPolling(CSorvaneDlg* pDlg)
 {
+    if (pDlg->m_pPollThread == NULL)
+        return;
     g_pDownloadDlg = NULL;
     SetEvent(PollWakeEvent());
-    WaitForSingleObject(pPollThread->m_hThread, INFINITE);
+    WaitForSingleObject(pDlg->m_pPollThread->m_hThread, INFINITE);
     ResetEvent(PollWakeEvent());
 }
 

@@ -20,6 +20,6 @@ UINT JobPollThreadProc(LPVOID pParam);
 void HandleJobState(CSorvaneDlg* pDlg);
 void UpdateProgress(CSorvaneDlg* pDlg);
 
-// Ends the poll thread (its next turn comes at once and finds no dialog) and returns when it has
-// ended. The thread object is not freed.
-void EndJobPolling(CWinThread* pPollThread);
+// Ends the dialog's poll thread, if it has one: its next turn comes at once and finds no dialog.
+// Returns when the thread has ended; the thread object stays the dialog's to free.
+void EndJobPolling(CSorvaneDlg* pDlg);

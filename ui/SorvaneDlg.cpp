@@ -67,8 +67,8 @@ CSorvaneDlg::CSorvaneDlg()
 CSorvaneDlg::~CSorvaneDlg()
 {
     if (m_pPollThread != NULL) {
-        // The thread has ended before the dialog goes; the object was kept for this wait.
-        EndJobPolling(m_pPollThread);
+        // The thread ends before the dialog goes; its object was kept for the wait.
+        EndJobPolling(this);
         delete m_pPollThread;
     }
     if (m_pJob != NULL)
@@ -155,6 +155,8 @@ void CSorvaneDlg::OnCancelButton()
         else
             m_pJob->Cancel();
     }
+    // No poll comes after the answer.
+    EndJobPolling(this);
     OnCancel();
 }
 
