@@ -25,10 +25,11 @@ void AddConnectTo(const std::string& list, std::vector<std::string>* out) {
   }
 }
 
-bool ParseCount(const std::string& text, int* out) {
+// A whole number from `minimum` up to a year's seconds; *out is left alone otherwise.
+bool ParseCount(const std::string& text, int minimum, int* out) {
   char* end = nullptr;
   long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || value < 0 || value > 86400 * 365) return false;
+  if (text.empty() || *end != '\0' || value < minimum || value > 86400 * 365) return false;
   *out = static_cast<int>(value);
   return true;
 }
@@ -51,15 +52,15 @@ Config LoadConfig(const std::string& path) {
     if (ok && key == "connect-to") {
       AddConnectTo(value, &config.connect_to);
     } else if (ok && key == "idle-exit") {
-      ok = ParseCount(value, &config.idle_exit_seconds);
+      ok = ParseCount(value, 0, &config.idle_exit_seconds);
     } else if (ok && key == "stall-timeout") {
-      ok = ParseCount(value, &config.stall_timeout_seconds) && config.stall_timeout_seconds > 0;
+      ok = ParseCount(value, 1, &config.stall_timeout_seconds);
     } else if (ok && key == "connect-timeout") {
-      ok = ParseCount(value, &config.connect_timeout_seconds) && config.connect_timeout_seconds > 0;
+      ok = ParseCount(value, 1, &config.connect_timeout_seconds);
     } else if (ok && key == "max-jobs-per-user") {
-      ok = ParseCount(value, &config.max_jobs_per_user) && config.max_jobs_per_user > 0;
+      ok = ParseCount(value, 1, &config.max_jobs_per_user);
     } else if (ok && key == "max-active-jobs") {
-      ok = ParseCount(value, &config.max_active_jobs) && config.max_active_jobs > 0;
+      ok = ParseCount(value, 1, &config.max_active_jobs);
     } else {
       ok = false;
     }

@@ -81,33 +81,20 @@ gboolean HandleSetDisplayName(TransferdManager1* object, Invocation* call, const
   return TRUE;
 }
 
-gboolean HandleSetMinimumRetryDelay(TransferdManager1* object, Invocation* call, const gchar* id, guint seconds,
-                                    gpointer self) {
-  transferd_manager1_complete_set_minimum_retry_delay(object, call,
-                                                      static_cast<Service*>(self)->SetMinimumRetryDelay(id, seconds));
+template <std::uint32_t (Service::*Operation)(const std::string&, std::uint32_t),
+          void (*Complete)(TransferdManager1*, Invocation*, guint)>
+gboolean HandleJobSetting(TransferdManager1* object, Invocation* call, const gchar* id, guint seconds,
+                          gpointer self) {
+  Complete(object, call, (static_cast<Service*>(self)->*Operation)(id, seconds));
   return TRUE;
 }
 
-gboolean HandleSetNoProgressTimeout(TransferdManager1* object, Invocation* call, const gchar* id, guint seconds,
-                                    gpointer self) {
-  transferd_manager1_complete_set_no_progress_timeout(object, call,
-                                                      static_cast<Service*>(self)->SetNoProgressTimeout(id, seconds));
-  return TRUE;
-}
-
-gboolean HandleGetErrorDescription(TransferdManager1* object, Invocation* call, guint code, guint language,
-                                   gpointer) {
+template <std::uint32_t (*Describe)(std::uint32_t, std::uint32_t, std::string*),
+          void (*Complete)(TransferdManager1*, Invocation*, guint, const gchar*)>
+gboolean HandleDescription(TransferdManager1* object, Invocation* call, guint what, guint language, gpointer) {
   std::string text;
-  guint result = DescribeIn(code, language, &text);
-  transferd_manager1_complete_get_error_description(object, call, result, text.c_str());
-  return TRUE;
-}
-
-gboolean HandleGetContextDescription(TransferdManager1* object, Invocation* call, guint context, guint language,
-                                     gpointer) {
-  std::string text;
-  guint result = DescribeContextIn(context, language, &text);
-  transferd_manager1_complete_get_context_description(object, call, result, text.c_str());
+  guint result = Describe(what, language, &text);
+  Complete(object, call, result, text.c_str());
   return TRUE;
 }
 
@@ -154,10 +141,21 @@ void IpcServer::ConnectHandlers() {
   g_signal_connect(m_skeleton, "handle-get-job", G_CALLBACK(HandleGetJob), service);
   g_signal_connect(m_skeleton, "handle-get-files", G_CALLBACK(HandleGetFiles), service);
   g_signal_connect(m_skeleton, "handle-set-display-name", G_CALLBACK(HandleSetDisplayName), service);
-  g_signal_connect(m_skeleton, "handle-set-minimum-retry-delay", G_CALLBACK(HandleSetMinimumRetryDelay), service);
-  g_signal_connect(m_skeleton, "handle-set-no-progress-timeout", G_CALLBACK(HandleSetNoProgressTimeout), service);
-  g_signal_connect(m_skeleton, "handle-get-error-description", G_CALLBACK(HandleGetErrorDescription), service);
-  g_signal_connect(m_skeleton, "handle-get-context-description", G_CALLBACK(HandleGetContextDescription), service);
+  g_signal_connect(m_skeleton, "handle-set-minimum-retry-delay",
+                   G_CALLBACK((HandleJobSetting<&Service::SetMinimumRetryDelay,
+                                                transferd_manager1_complete_set_minimum_retry_delay>)),
+                   service);
+  g_signal_connect(m_skeleton, "handle-set-no-progress-timeout",
+                   G_CALLBACK((HandleJobSetting<&Service::SetNoProgressTimeout,
+                                                transferd_manager1_complete_set_no_progress_timeout>)),
+                   service);
+  g_signal_connect(m_skeleton, "handle-get-error-description",
+                   G_CALLBACK((HandleDescription<DescribeIn, transferd_manager1_complete_get_error_description>)),
+                   service);
+  g_signal_connect(m_skeleton, "handle-get-context-description",
+                   G_CALLBACK((HandleDescription<DescribeContextIn,
+                                                 transferd_manager1_complete_get_context_description>)),
+                   service);
 }
 
 bool IpcServer::Listen(const std::string& socket_path, std::string* error) {

@@ -43,6 +43,16 @@ bool ParseContentRange(const std::string& text, std::uint64_t* first, std::uint6
   return std::sscanf(text.c_str(), "bytes %c/%" SCNu64, &star, total) == 2 && star == '*';
 }
 
+// What a file the user creates gets: 0666 less the umask (mkostemps makes 0600).
+mode_t NewFileMode() {
+  static const mode_t mode = [] {
+    mode_t mask = umask(0);
+    umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
+}
+
 std::string DirName(const std::string& path) { return path.substr(0, std::max<std::size_t>(path.rfind('/'), 1)); }
 
 std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
@@ -77,6 +87,7 @@ std::optional<Failure> Transfer::OpenTemporaryFile() {
     buffer.push_back('\0');
     m_fd = mkostemps(buffer.data(), 5, O_CLOEXEC);
     if (m_fd < 0) return LocalFileFailure(errno, "cannot create a temporary file in " + DirName(f.local_path));
+    fchmod(m_fd, NewFileMode());
     f.temp_path = buffer.data();
     f.bytes_done = 0;
     f.bytes_total = kSizeUnknown;

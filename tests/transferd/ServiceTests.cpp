@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include <glib.h>
+#include <sys/stat.h>
 
 #include "FaultServer.h"
 #include "errors.h"
@@ -319,15 +320,52 @@ TEST_F(ServiceTest, PartialBytesAreKeptOnlyWhenTheServerProvesTheFileUnchanged)
     }
 }
 
-TEST_F(ServiceTest, AnEmptyFileIsTransferredAndPlaced)
+TEST_F(ServiceTest, AnEmptyFileIsPlacedWithTheModeNewFilesGet)
 {
+    mode_t mask = umask(022);
     m_server.SetFile("/empty", "");
     std::string id = StartJob(m_server.Url("/empty"));
     ASSERT_EQ(RunUntilSettled(id), JobState::Transferred);
     EXPECT_EQ(JobOf(id).BytesTotal(), 0u);
     EXPECT_EQ(m_service->Complete(id), hr::kOk);
-    EXPECT_TRUE(std::filesystem::exists(Local()));
+    ASSERT_TRUE(std::filesystem::exists(Local()));
     EXPECT_EQ(std::filesystem::file_size(Local()), 0u);
+    struct stat st {};
+    ASSERT_EQ(stat(Local().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    umask(mask);
+}
+
+TEST_F(ServiceTest, AHostPinnedWithConnectToIsServedFromTheOtherAddress)
+{
+    m_config.connect_to = {"transferd-test.invalid:80:127.0.0.1:" + std::to_string(m_server.Port())};
+    Restart();
+    const std::string content = Pattern(30000, 'p');
+    m_server.SetFile("/pinned", content);
+    std::string id = StartJob("http://transferd-test.invalid/pinned");
+    ASSERT_EQ(RunUntilSettled(id), JobState::Transferred);
+    ASSERT_EQ(m_service->Complete(id), hr::kOk);
+    EXPECT_EQ(ReadAll(Local()), content);
+}
+
+TEST(TransferdConfig, ReadsTheFileAndTheEnvironmentAndSkipsBadLines)
+{
+    std::string path = (std::filesystem::temp_directory_path() / "transferd-config-test.conf").string();
+    std::ofstream(path) << "# pins\n"
+                           "connect-to = a.example:80:127.0.0.1:1, b.example:443:127.0.0.1:2\n"
+                           "idle-exit=5\n"
+                           "stall-timeout=0\n"
+                           "no-such-key=1\n"
+                           "connect-timeout\n";
+    setenv("TRANSFERD_CONNECT_TO", "c.example:80:127.0.0.1:3", 1);
+    Config config = LoadConfig(path);
+    unsetenv("TRANSFERD_CONNECT_TO");
+    std::filesystem::remove(path);
+    EXPECT_EQ(config.connect_to, (std::vector<std::string>{"a.example:80:127.0.0.1:1", "b.example:443:127.0.0.1:2",
+                                                            "c.example:80:127.0.0.1:3"}));
+    EXPECT_EQ(config.idle_exit_seconds, 5);
+    EXPECT_EQ(config.stall_timeout_seconds, Config().stall_timeout_seconds);
+    EXPECT_EQ(config.connect_timeout_seconds, Config().connect_timeout_seconds);
 }
 
 TEST_F(ServiceTest, AJobUntouchedFor90DaysIsCancelledAndItsTemporaryFileDeleted)
