@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include "TsanDefaultSuppressions.h"
+
 namespace ui_test {
 
 const char16_t* const kTitle = u"Sistēma „Lorvas Kaldo” – instalācijas lejupielāde";
@@ -81,6 +83,7 @@ STDMETHODIMP ManagerRegistration::CreateInstance(IUnknown* outer, REFIID riid, v
 UiWorld::UiWorld(IUnknown* server) : m_registration(server ? server : static_cast<IUnknown*>(&manager))
 {
     PrepareProgramOnce();
+    setenv("LC_ALL", "C", 1); // sizes with a decimal point
     g_pDownloadDlg = nullptr;
     g_bHandlingJob = false;
     g_dwJobPollInterval = 60000; // one poll when the window shows, no more unless a test asks

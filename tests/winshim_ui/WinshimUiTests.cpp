@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "TempHome.h"
+#include "TsanDefaultSuppressions.h"
 #include "WinshimUi.h"
 
 namespace {
@@ -55,6 +56,7 @@ HMODULE WinshimUiTest::s_program = nullptr;
 
 TEST(StrFormatByteSize, ThreeSignificantDigitsCutOff)
 {
+    setenv("LC_ALL", "C", 1); // the decimal point of the documented examples
     struct Case {
         LONGLONG bytes;
         const char16_t* expected;
