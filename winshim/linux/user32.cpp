@@ -156,6 +156,15 @@ LONG_PTR* ExtraSlot(Window* w, int index)
     return slot < w->extra.size() ? &w->extra[slot] : nullptr;
 }
 
+// The window, or NULL with the last error set.
+Window* WindowOrError(HWND hwnd)
+{
+    Window* w = FindWindowObject(hwnd);
+    if (!w)
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return w;
+}
+
 } // namespace
 
 namespace winshim {
@@ -289,11 +298,9 @@ void DestroyTree(HWND hwnd)
 
 BOOL WINAPI DestroyWindow(HWND hWnd)
 {
-    Window* w = FindWindowObject(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = WindowOrError(hWnd);
+    if (!w)
         return FALSE;
-    }
     if (w->threadId != GetCurrentThreadId()) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -329,11 +336,9 @@ BOOL WINAPI IsWindowEnabled(HWND hWnd)
 
 BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
 {
-    Window* w = FindWindowObject(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = WindowOrError(hWnd);
+    if (!w)
         return FALSE;
-    }
     BOOL wasDisabled = w->enabled ? FALSE : TRUE;
     if (w->enabled != (bEnable != FALSE)) {
         w->enabled = bEnable != FALSE;
@@ -355,11 +360,9 @@ BOOL WINAPI IsIconic(HWND hWnd)
 
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
 {
-    Window* w = FindWindowObject(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = WindowOrError(hWnd);
+    if (!w)
         return FALSE;
-    }
     BOOL wasVisible = w->visible ? TRUE : FALSE;
     bool visible = nCmdShow != SW_HIDE;
     bool iconic = w->iconic;
@@ -389,11 +392,9 @@ HWND WINAPI GetParent(HWND hWnd)
 
 HWND WINAPI GetWindow(HWND hWnd, UINT uCmd)
 {
-    Window* w = FindWindowObject(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = WindowOrError(hWnd);
+    if (!w)
         return nullptr;
-    }
     if (uCmd == GW_CHILD)
         return w->children.empty() ? nullptr : w->children.front();
     if (uCmd == GW_OWNER)
@@ -467,11 +468,9 @@ DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId)
 
 LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    Window* w = FindWindowObject(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = WindowOrError(hWnd);
+    if (!w)
         return 0;
-    }
     if (w->threadId != GetCurrentThreadId()) {
         Trace("SendMessageW(%p, 0x%X) from another thread: refused", static_cast<void*>(hWnd), Msg);
         SetLastError(ERROR_ACCESS_DENIED);
@@ -618,11 +617,9 @@ void WakeMessageLoop()
 
 LONG_PTR WINAPI GetWindowLongPtrW(HWND hWnd, int nIndex)
 {
-    Window* w = FindWindowObject(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = WindowOrError(hWnd);
+    if (!w)
         return 0;
-    }
     switch (nIndex) {
     case GWL_STYLE: return static_cast<LONG_PTR>(w->style);
     case GWL_EXSTYLE: return static_cast<LONG_PTR>(w->exStyle);
@@ -639,11 +636,9 @@ LONG_PTR WINAPI GetWindowLongPtrW(HWND hWnd, int nIndex)
 
 LONG_PTR WINAPI SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong)
 {
-    Window* w = FindWindowObject(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = WindowOrError(hWnd);
+    if (!w)
         return 0;
-    }
     LONG_PTR previous = GetWindowLongPtrW(hWnd, nIndex);
     switch (nIndex) {
     case GWL_STYLE: w->style = static_cast<DWORD>(dwNewLong); return previous;
@@ -805,11 +800,9 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
 
 BOOL WINAPI SetWindowPos(HWND hWnd, HWND, int X, int Y, int cx, int cy, UINT uFlags)
 {
-    Window* w = FindWindowObject(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = WindowOrError(hWnd);
+    if (!w)
         return FALSE;
-    }
     RECT r = w->rect;
     if (!(uFlags & SWP_NOMOVE))
         r = {X, Y, X + (r.right - r.left), Y + (r.bottom - r.top)};
@@ -843,11 +836,9 @@ int WINAPI GetDlgCtrlID(HWND hWnd)
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
-    Window* w = FindWindowObject(hDlg);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = WindowOrError(hDlg);
+    if (!w)
         return nullptr;
-    }
     for (HWND child : w->children)
         if (GetDlgCtrlID(child) == nIDDlgItem)
             return child;
@@ -1262,11 +1253,9 @@ int WINAPI ReleaseDC(HWND, HDC hDC)
 
 BOOL WINAPI InvalidateRect(HWND hWnd, const RECT*, BOOL)
 {
-    Window* w = FindWindowObject(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = WindowOrError(hWnd);
+    if (!w)
         return FALSE;
-    }
     w->invalid = true;
     Changed(hWnd, WindowChange::Invalidated);
     return TRUE;
@@ -1274,11 +1263,9 @@ BOOL WINAPI InvalidateRect(HWND hWnd, const RECT*, BOOL)
 
 BOOL WINAPI UpdateWindow(HWND hWnd)
 {
-    Window* w = FindWindowObject(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = WindowOrError(hWnd);
+    if (!w)
         return FALSE;
-    }
     if (w->invalid && IsWindowVisible(hWnd))
         SendMessageW(hWnd, WM_PAINT, 0, 0);
     return TRUE;
