@@ -31,6 +31,11 @@ UiBackend& CurrentBackend()
     return *backend;
 }
 
+void UiBackend::PaintNow(HWND hwnd)
+{
+    SendMessageW(hwnd, WM_PAINT, 0, 0);
+}
+
 std::vector<MessageBoxButton> MessageBoxButtons(UINT type)
 {
     static const MessageBoxButton ok{IDOK, "OK", "OK"}, cancel{IDCANCEL, "CANCEL", "Cancel"},

@@ -51,6 +51,8 @@ public:
 
     // The cairo context of a paint of hwnd that is under way, or NULL.
     virtual cairo_t* PaintTarget(HWND hwnd) { return nullptr; }
+    // Paints the window at once, outside the display's own drawing cycle (UpdateWindow).
+    virtual void PaintNow(HWND hwnd);
     virtual SIZE ScreenSize() { return {1024, 768}; }
 };
 

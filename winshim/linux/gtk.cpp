@@ -194,6 +194,30 @@ public:
         return it == m_painting.end() ? nullptr : it->second;
     }
 
+    void PaintNow(HWND hwnd) override
+    {
+        Window* w = FindWindowObject(hwnd);
+        GtkWidget* widget = w && w->peer ? GTK_WIDGET(w->peer) : nullptr;
+        if (!widget || !GTK_IS_DRAWING_AREA(widget) || !gtk_widget_is_drawable(widget))
+            return; // drawn at the display's next frame, as queued
+        GdkWindow* window = gtk_widget_get_window(widget);
+        GtkAllocation area;
+        gtk_widget_get_allocation(widget, &area);
+        GdkRectangle bounds = {0, 0, area.width, area.height};
+        if (!gtk_widget_get_has_window(widget)) {
+            bounds.x = area.x;
+            bounds.y = area.y;
+        }
+        cairo_region_t* region = cairo_region_create_rectangle(&bounds);
+        GdkDrawingContext* context = gdk_window_begin_draw_frame(window, region);
+        cairo_t* cr = gdk_drawing_context_get_cairo_context(context);
+        cairo_translate(cr, bounds.x, bounds.y);
+        Paint(hwnd, cr);
+        gdk_window_end_draw_frame(window, context);
+        cairo_region_destroy(region);
+        gdk_display_flush(gtk_widget_get_display(widget));
+    }
+
     SIZE ScreenSize() override
     {
         GdkDisplay* display = gdk_display_get_default();

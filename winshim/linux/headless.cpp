@@ -46,12 +46,18 @@ public:
 
     void WindowChanged(HWND hwnd, WindowChange change) override
     {
-        if (change != WindowChange::Visibility)
-            return;
+        // What a person would see: the texts of the controls, and a window that appears or goes.
         Window* w = FindWindowObject(hwnd);
-        if (w && !w->parent && !(w->style & WS_CHILD) && w->visible && !m_sigint) {
+        if (!w)
+            return;
+        bool topLevel = !(w->style & WS_CHILD);
+        if (change == WindowChange::Text && !topLevel)
+            std::fprintf(stderr, "[window %ld] %s\n", static_cast<long>(w->id), ToUtf8(w->text).c_str());
+        if (change != WindowChange::Visibility || !topLevel)
+            return;
+        std::fprintf(stderr, "[window] %s: %s\n", w->visible ? "shown" : "hidden", ToUtf8(w->text).c_str());
+        if (w->visible && !m_sigint)
             m_sigint = g_unix_signal_add(SIGINT, &Headless::OnSigint, this);
-        }
         UpdateSigintWatch();
     }
 

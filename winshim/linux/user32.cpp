@@ -1267,7 +1267,7 @@ BOOL WINAPI UpdateWindow(HWND hWnd)
     if (!w)
         return FALSE;
     if (w->invalid && IsWindowVisible(hWnd))
-        SendMessageW(hWnd, WM_PAINT, 0, 0);
+        CurrentBackend().PaintNow(hWnd);
     return TRUE;
 }
 
@@ -1371,6 +1371,12 @@ namespace winshim {
 LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
+    case WM_SETTEXT: {
+        // A new text is painted at once, also when the thread is about to be busy for a while.
+        LRESULT result = DefWindowProcW(hwnd, msg, wParam, lParam);
+        UpdateWindow(hwnd);
+        return result;
+    }
     case WM_ERASEBKGND:
         return 1; // the paint fills the background with the parent's brush
     case WM_PAINT: {
