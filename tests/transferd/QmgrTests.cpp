@@ -465,6 +465,20 @@ TEST_F(QmgrTest, CompleteReplacesTheLocalFileWholeAndCancelLeavesItAlone)
     EXPECT_TRUE(HiddenFiles(Downloads()).empty());
 }
 
+TEST_F(QmgrTest, ALocalNameWrittenWithBackslashesLandsInItsFolder)
+{
+    const std::string content = RandomBytes(1000, 4);
+    WriteFile(m_www / "file.bin", content);
+    NginxServer nginx(m_www, {});
+    // The program joins its paths the Windows way: folder, backslash, name.
+    Ref<IBackgroundCopyJob> job = NewJob(nginx.Url("file.bin"), Downloads().string() + "\\file.bin");
+    ASSERT_EQ(job->Resume(), S_OK);
+    ASSERT_TRUE(WaitForState(job.Get(), BG_JOB_STATE_TRANSFERRED));
+    ASSERT_EQ(job->Complete(), S_OK);
+    EXPECT_EQ(ReadAll(Downloads() / "file.bin"), content);
+    EXPECT_FALSE(std::filesystem::exists(Downloads().string() + "\\file.bin"));
+}
+
 TEST_F(QmgrTest, AKilledTransferdIsStartedAgainByTheNextCallAndTheDownloadContinues)
 {
     const std::string content = RandomBytes(6 << 20, 4);

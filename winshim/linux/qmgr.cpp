@@ -13,6 +13,7 @@
 #include "client.h"
 #include "qmgr.h"
 #include "text.h"
+#include "unixfs.h"
 
 extern "C" const CLSID CLSID_BackgroundCopyManager = {
     0x4991D34B, 0x80A1, 0x4291, {0x83, 0xB6, 0x33, 0x28, 0x36, 0x6B, 0x90, 0x97}};
@@ -193,7 +194,7 @@ public:
         if (!RemoteUrl || !LocalName)
             return E_INVALIDARG;
         std::string url = ToUtf8(RemoteUrl);
-        std::string local = ToUtf8(LocalName);
+        std::string local = UnixPath(LocalName); // the program speaks Windows paths
         return Invoke(*m_channel, [&](TransferdManager1* proxy, guint* result, GError** error) {
             return transferd_manager1_call_add_file_sync(proxy, m_idText.c_str(), url.c_str(), local.c_str(), result,
                                                          nullptr, error);
