@@ -5,7 +5,7 @@
 
 #include <sys/stat.h>
 
-#include "TsanDefaultSuppressions.h"
+#include "SanitizerSuppressions.h"
 
 namespace ui_test {
 

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "TempHome.h"
-#include "TsanDefaultSuppressions.h"
+#include "SanitizerSuppressions.h"
 #include "WinshimUi.h"
 
 namespace {
@@ -93,7 +93,7 @@ TEST(StrFormatByteSize, ThreeSignificantDigitsCutOff)
 
 TEST(StrFormatByteSize, BufferTooSmallGivesNull)
 {
-    WCHAR buffer[7];
+    WCHAR buffer[8];
     EXPECT_EQ(nullptr, StrFormatByteSizeW(1340, buffer, 7)); // "1.30 KB" needs 8
     EXPECT_EQ(buffer, StrFormatByteSizeW(1340, buffer, 8));
 }
@@ -476,8 +476,9 @@ TEST_F(WinshimUiTest, LoadIconTakesTheImageForTheStandardSize)
         {"without a larger one, the largest", {{16, RGB(255, 0, 0)}, {24, RGB(0, 0, 255)}}, RGB(0, 0, 255)},
     };
     HWND canvas = CreateWindowExW(0, u"Static", u"", WS_POPUP, 0, 0, 40, 40, nullptr, nullptr, nullptr, nullptr);
+    std::vector<HMODULE> modules;
     for (const Case& c : cases) {
-        HMODULE module = WinshimLoadResourceFile(WriteIconRes(home.Path(), c.images).c_str());
+        HMODULE module = modules.emplace_back(WinshimLoadResourceFile(WriteIconRes(home.Path(), c.images).c_str()));
         ASSERT_NE(nullptr, module);
         HICON icon = LoadIconW(module, MAKEINTRESOURCEW(1));
         ASSERT_NE(nullptr, icon) << c.message;
@@ -489,9 +490,10 @@ TEST_F(WinshimUiTest, LoadIconTakesTheImageForTheStandardSize)
         EXPECT_EQ(RGB(0, 0, 0), GetPixel(dc, 36, 36)) << c.message << ": and no wider";
         ReleaseDC(canvas, dc);
         EXPECT_EQ(nullptr, LoadIconW(module, MAKEINTRESOURCEW(2))) << "no such group";
-        // The icons of a module stay loaded for the process, as shared icons do.
     }
     DestroyWindow(canvas);
+    for (HMODULE module : modules)
+        WinshimFreeResourceFile(module);
 }
 
 TEST_F(WinshimUiTest, ProgramIconHasItsNineImages)
