@@ -61,8 +61,8 @@ std::vector<std::string> StatusLines(const std::string& output)
     std::vector<std::string> lines;
     std::istringstream in(output);
     for (std::string line; std::getline(in, line);)
-        if (line.rfind("[text #1001] ", 0) == 0)
-            lines.push_back(line.substr(13));
+        if (line.rfind("[window 1001] ", 0) == 0)
+            lines.push_back(line.substr(14));
     return lines;
 }
 
@@ -94,6 +94,9 @@ protected:
         fs::remove_all(*s_product);
         delete s_product;
     }
+
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    void TearDown() override { CoUninitialize(); }
 
     // nginx serving the sample product at the product's own URL, through transferd's pinning.
     void Serve(const std::string& limitRate)
@@ -130,26 +133,32 @@ protected:
         return false;
     }
 
-    // The state of the job that the registry remembers, or nothing when it names no job.
-    std::optional<BG_JOB_STATE> RememberedJobState()
+    // The job that the registry remembers (a reference the caller releases), or NULL.
+    IBackgroundCopyJob* RememberedJob()
     {
         HKEY key = nullptr;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return std::nullopt;
+            return nullptr;
         WCHAR text[256] = {};
         DWORD size = sizeof text;
         LSTATUS status = RegQueryValueExW(key, kJobName, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
         RegCloseKey(key);
         GUID id{};
         if (status != ERROR_SUCCESS || FAILED(IIDFromString(text, &id)))
-            return std::nullopt;
+            return nullptr;
         IBackgroundCopyManager* manager = nullptr;
         if (FAILED(CoCreateInstance(CLSID_BackgroundCopyManager, nullptr, CLSCTX_LOCAL_SERVER,
                                     IID_IBackgroundCopyManager, reinterpret_cast<void**>(&manager))))
-            return std::nullopt;
+            return nullptr;
         IBackgroundCopyJob* job = nullptr;
         manager->GetJob(id, &job);
         manager->Release();
+        return job;
+    }
+
+    std::optional<BG_JOB_STATE> RememberedJobState()
+    {
+        IBackgroundCopyJob* job = RememberedJob();
         if (!job)
             return std::nullopt;
         BG_JOB_STATE state = BG_JOB_STATE_CANCELLED;
@@ -206,7 +215,7 @@ TEST_F(E2e, FirstRunDownloadsUnpacksAndStartsSetup)
         last = shown;
     }
     EXPECT_GE(grew, 2) << "the status line showed growing sizes:\n" << sorvane.Output();
-    EXPECT_NE(std::string::npos, sorvane.Output().find("[text #1001] Tiek veikta failu atarhivēšana..."));
+    EXPECT_NE(std::string::npos, sorvane.Output().find("[window 1001] Tiek veikta failu atarhivēšana..."));
 
     EXPECT_TRUE(WaitForSetupStart(10)) << sorvane.Output();
     EXPECT_NE(std::string::npos, SetupLog().find((m_home.Downloads() / kProductFolder).string()))
@@ -223,9 +232,9 @@ TEST_F(E2e, CancelAnsweredYesSuspendsAndTheNextRunResumesWithoutRefetching)
     Serve("4m");
     {
         SorvaneProcess first(Environment("YES"));
-        ASSERT_TRUE(first.WaitForOutput("[text #1001] Lejupielādēti:", 20)) << first.Output();
+        ASSERT_TRUE(first.WaitForOutput("[window 1001] Lejupielādēti:", 20)) << first.Output();
         size_t shown = first.Output().size();
-        ASSERT_TRUE(first.WaitForOutput("[text #1001] Lejupielādēti:", 20, shown)) << "a second poll";
+        ASSERT_TRUE(first.WaitForOutput("[window 1001] Lejupielādēti:", 20, shown)) << "a second poll";
         first.Signal(SIGINT);
         ASSERT_EQ(0, first.WaitForExit(20)) << first.Output();
         EXPECT_NE(std::string::npos,
@@ -254,7 +263,7 @@ TEST_F(E2e, CancelAnsweredNoCancelsAndTheNextRunStartsAnew)
     Serve("4m");
     {
         SorvaneProcess first(Environment("NO"));
-        ASSERT_TRUE(first.WaitForOutput("[text #1001] Lejupielādēti:", 20)) << first.Output();
+        ASSERT_TRUE(first.WaitForOutput("[window 1001] Lejupielādēti:", 20)) << first.Output();
         first.Signal(SIGINT);
         ASSERT_EQ(0, first.WaitForExit(20)) << first.Output();
     }
@@ -263,7 +272,7 @@ TEST_F(E2e, CancelAnsweredNoCancelsAndTheNextRunStartsAnew)
     EXPECT_FALSE(fs::exists(Archive()));
 
     SorvaneProcess second(Environment());
-    ASSERT_TRUE(second.WaitForOutput("[text #1001] Lejupielādēti:", 20)) << second.Output();
+    ASSERT_TRUE(second.WaitForOutput("[window 1001] Lejupielādēti:", 20)) << second.Output();
     EXPECT_TRUE(RememberedJobState().has_value()) << "a new download was started and remembered";
 }
 
@@ -272,17 +281,19 @@ TEST_F(E2e, JobFinishedWhileNoProgramRanIsCompletedWithoutAWindow)
     Serve("4m");
     {
         SorvaneProcess first(Environment("YES"));
-        ASSERT_TRUE(first.WaitForOutput("[text #1001] Lejupielādēti:", 20)) << first.Output();
+        ASSERT_TRUE(first.WaitForOutput("[window 1001] Lejupielādēti:", 20)) << first.Output();
         first.Signal(SIGINT);
         ASSERT_EQ(0, first.WaitForExit(20)) << first.Output();
     }
-    std::string resume = TransferdDaemon::Controller() + " resume all >/dev/null";
-    ASSERT_EQ(0, std::system(resume.c_str()));
+    IBackgroundCopyJob* job = RememberedJob();
+    ASSERT_NE(nullptr, job);
+    EXPECT_EQ(S_OK, job->Resume()) << "the service goes on with the job while no program runs";
+    job->Release();
     ASSERT_TRUE(WaitForRememberedState(BG_JOB_STATE_TRANSFERRED, 60));
 
     SorvaneProcess second(Environment());
     ASSERT_EQ(0, second.WaitForExit(30)) << second.Output();
-    EXPECT_EQ(std::string::npos, second.Output().find("[window shown]")) << second.Output();
+    EXPECT_EQ(std::string::npos, second.Output().find("[window] shown")) << second.Output();
     EXPECT_TRUE(WaitForSetupStart(10));
     EXPECT_FALSE(fs::exists(Archive()));
 }
@@ -330,7 +341,7 @@ TEST_F(E2e, KilledProgramLeavesTheDownloadToTheServiceAndTheNextRunCompletesIt)
     Serve("4m");
     {
         SorvaneProcess first(Environment());
-        ASSERT_TRUE(first.WaitForOutput("[text #1001] Lejupielādēti:", 20)) << first.Output();
+        ASSERT_TRUE(first.WaitForOutput("[window 1001] Lejupielādēti:", 20)) << first.Output();
         first.Signal(SIGKILL);
         first.WaitForExit(10);
     }
