@@ -1,3 +1,4 @@
+#include "ComHolders.h"
 #include "DownloadFolder.h"
 
 #include <stdlib.h>
@@ -35,21 +36,6 @@ private:
     bool m_bLoadedHere;
 };
 
-// A text that the shell allocated, freed with CoTaskMemFree on leaving the scope.
-class CShellText {
-public:
-    CShellText() : m_psz(NULL) {}
-    ~CShellText() { CoTaskMemFree(m_psz); }
-    CShellText(const CShellText&) = delete;
-    CShellText& operator=(const CShellText&) = delete;
-
-    PWSTR* Out() { return &m_psz; }
-    PCWSTR Get() const { return m_psz; }
-
-private:
-    PWSTR m_psz;
-};
-
 enum class KnownFolderResult { Found, Failed, Unavailable };
 
 // The Downloads known folder into pszFolder (MAX_PATH characters). Unavailable when the system
@@ -67,8 +53,8 @@ KnownFolderResult GetKnownDownloadsFolder(LPWSTR pszFolder)
     if (!pfnGetKnownFolderPath)
         return KnownFolderResult::Unavailable;
 
-    CShellText path;
-    HRESULT hr = pfnGetKnownFolderPath(FOLDERID_Downloads, KF_FLAG_CREATE, NULL, path.Out());
+    CTaskMemText path;
+    HRESULT hr = pfnGetKnownFolderPath(FOLDERID_Downloads, KF_FLAG_CREATE, NULL, &path);
     if (FAILED(hr))
         return path.Get() ? KnownFolderResult::Failed : KnownFolderResult::Unavailable;
     // A path that does not fit is not cut off: the folder is then not found at all.

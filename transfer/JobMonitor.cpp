@@ -1,9 +1,8 @@
 #include "stdafx.h"
 
-#include <memory>
-
 #include <shlwapi.h>
 
+#include "ComHolders.h"
 #include "JobMonitor.h"
 #include "Setup.h"
 #include "SorvaneDlg.h"
@@ -18,10 +17,7 @@ namespace {
 
 const DWORD kEnglishUnitedStates = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
-struct CReleaseInterface {
-    void operator()(IUnknown* p) const { p->Release(); }
-};
-typedef std::unique_ptr<IBackgroundCopyError, CReleaseInterface> CErrorPtr;
+typedef CInterfacePtr<IBackgroundCopyError> CErrorPtr;
 
 // Wakes the poll thread for its next turn before its interval is over.
 HANDLE PollWakeEvent()
@@ -33,20 +29,19 @@ HANDLE PollWakeEvent()
 // The job's error object, or NULL when the service has none.
 CErrorPtr GetJobError(IBackgroundCopyJob* pJob)
 {
-    IBackgroundCopyError* pError = NULL;
-    if (FAILED(pJob->GetError(&pError)))
+    CErrorPtr error;
+    if (FAILED(pJob->GetError(&error)))
         return CErrorPtr();
-    return CErrorPtr(pError);
+    return error;
 }
 
 // The error's description as the service words it for English (United States).
 bool GetErrorDescription(IBackgroundCopyError* pError, CString& strDescription)
 {
-    LPWSTR pszDescription = NULL;
-    if (FAILED(pError->GetErrorDescription(kEnglishUnitedStates, &pszDescription)) || pszDescription == NULL)
+    CTaskMemText description;
+    if (FAILED(pError->GetErrorDescription(kEnglishUnitedStates, &description)) || description.Get() == NULL)
         return false;
-    strDescription = pszDescription;
-    CoTaskMemFree(pszDescription);
+    strDescription = description;
     return true;
 }
 
@@ -82,14 +77,14 @@ void ResumeSuspendedJob(CSorvaneDlg* pDlg)
         AfxMessageBox(_T("The state of the job cannot be BG_JOB_STATE_CANCELLED or BG_JOB_STATE_ACKNOWLEDGED."),
                       MB_ICONERROR);
     } else if (CErrorPtr error = GetJobError(pDlg->m_pJob)) {
-        ShowJobError(error.get());
+        ShowJobError(error.Get());
     }
 }
 
 // Returns true: the dialog has ended.
 bool HandleJobError(CSorvaneDlg* pDlg)
 {
-    ShowJobError(GetJobError(pDlg->m_pJob).get());
+    ShowJobError(GetJobError(pDlg->m_pJob).Get());
     pDlg->m_pJob->Cancel();
     EndDownloadDialog(pDlg);
     return true;
@@ -108,7 +103,7 @@ bool HandleTransientError(CSorvaneDlg* pDlg)
         nAnswer = AfxMessageBox(IDS_NO_CONNECTION, MB_RETRYCANCEL | MB_ICONEXCLAMATION);
     } else {
         CString strDescription;
-        if (GetErrorDescription(error.get(), strDescription))
+        if (GetErrorDescription(error.Get(), strDescription))
             nAnswer = AfxMessageBox(strDescription, MB_RETRYCANCEL | MB_ICONERROR);
     }
     if (nAnswer == IDCANCEL) {

@@ -1,5 +1,6 @@
 #include "stdafx.h"
 
+#include "ComHolders.h"
 #include "JobStore.h"
 #include "RegistryKey.h"
 #include "SorvaneDlg.h"
@@ -8,52 +9,11 @@ namespace {
 
 const ULONG kMinimumRetryDelaySeconds = 3600;
 
-// Holds one job reference and releases it on every way out, unless Detach hands it on.
-class CJobReference {
-public:
-    CJobReference() : m_pJob(NULL) {}
-    ~CJobReference()
-    {
-        if (m_pJob != NULL)
-            m_pJob->Release();
-    }
-    CJobReference(const CJobReference&) = delete;
-    CJobReference& operator=(const CJobReference&) = delete;
-
-    IBackgroundCopyJob** operator&() { return &m_pJob; }
-    IBackgroundCopyJob* operator->() const { return m_pJob; }
-    bool IsNull() const { return m_pJob == NULL; }
-    IBackgroundCopyJob* Detach()
-    {
-        IBackgroundCopyJob* pJob = m_pJob;
-        m_pJob = NULL;
-        return pJob;
-    }
-
-private:
-    IBackgroundCopyJob* m_pJob;
-};
-
-// A text from StringFromIID, freed on every way out.
-class CTaskText {
-public:
-    CTaskText() : m_psz(NULL) {}
-    ~CTaskText() { CoTaskMemFree(m_psz); }
-    CTaskText(const CTaskText&) = delete;
-    CTaskText& operator=(const CTaskText&) = delete;
-
-    LPOLESTR* operator&() { return &m_psz; }
-    operator LPCOLESTR() const { return m_psz; }
-
-private:
-    LPOLESTR m_psz;
-};
-
 // Writes the job's GUID under the job name. An unwritable settings key is skipped silently;
 // a failed write raises CRegistryException.
 void RememberJob(LPCWSTR pszJobName, REFGUID jobId)
 {
-    CTaskText strId;
+    CTaskMemText strId;
     if (FAILED(StringFromIID(jobId, &strId)))
         return; // out of memory: the job runs, but nothing remembers it
 
@@ -98,7 +58,7 @@ IBackgroundCopyJob* CreateDownloadJob(LPCWSTR pszJobName, LPCWSTR pszUrl, LPCWST
         return NULL;
 
     GUID jobId;
-    CJobReference job;
+    CInterfacePtr<IBackgroundCopyJob> job;
     if (FAILED(pManager->CreateJob(pszJobName, BG_JOB_TYPE_DOWNLOAD, &jobId, &job)) || job.IsNull())
         return NULL;
 

@@ -246,11 +246,22 @@ void CString::Format(LPCWSTR format, ...)
     va_end(args);
 }
 
-void CString::Format(UINT formatId, ...)
+namespace {
+
+// The format string with this ID; an absent one raises CInvalidArgException, as MFC does.
+CString LoadFormat(UINT formatId)
 {
     CString format;
     if (!format.LoadString(formatId))
         AfxThrowInvalidArgException();
+    return format;
+}
+
+} // namespace
+
+void CString::Format(UINT formatId, ...)
+{
+    CString format = LoadFormat(formatId);
     va_list args;
     va_start(args, formatId);
     m_text = afx_detail::FormatV(format, args);
@@ -275,9 +286,7 @@ void CString::FormatMessage(LPCWSTR format, ...)
 
 void CString::FormatMessage(UINT formatId, ...)
 {
-    CString format;
-    if (!format.LoadString(formatId))
-        AfxThrowInvalidArgException();
+    CString format = LoadFormat(formatId);
     va_list args;
     va_start(args, formatId);
     m_text = afx_detail::FormatMessageV(format, args);
