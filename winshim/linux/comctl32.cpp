@@ -49,7 +49,7 @@ void Paint(HWND hwnd)
 {
     PAINTSTRUCT ps;
     HDC hdc = BeginPaint(hwnd, &ps);
-    RECT rc;
+    RECT rc = {};
     GetClientRect(hwnd, &rc);
     FillRect(hdc, &rc, GetSysColorBrush(COLOR_3DFACE));
     LONG_PTR low = Get(hwnd, kMin), high = Get(hwnd, kMax), pos = Get(hwnd, kPos);

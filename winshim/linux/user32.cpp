@@ -708,7 +708,7 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         WindowClass cls;
         if (!FindClass(w->className, &cls) || !cls.background)
             return 0;
-        RECT rc;
+        RECT rc = {};
         GetClientRect(hWnd, &rc);
         FillRect(reinterpret_cast<HDC>(wParam), &rc, cls.background);
         return 1;
@@ -788,7 +788,7 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
     }
     *lpRect = w->rect;
     if (IsChild(*w)) {
-        RECT parent;
+        RECT parent = {};
         GetWindowRect(w->parent, &parent);
         lpRect->left += parent.left;
         lpRect->right += parent.left;
@@ -1028,7 +1028,7 @@ HWND CreateDialogFromTemplate(HINSTANCE instance, const void* data, HWND owner, 
     SIZE base = DialogBaseUnits(font);
     RECT frame = DialogUnitsToPixels(base, t.x, t.y, t.cx, t.cy);
     int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    RECT area;
+    RECT area = {};
     if (!owner || !GetWindowRect(owner, &area)) {
         SIZE screen = CurrentBackend().ScreenSize();
         area = {0, 0, screen.cx, screen.cy};
@@ -1165,7 +1165,7 @@ LRESULT WINAPI DefDlgProcW(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam)
         HBRUSH brush = reinterpret_cast<HBRUSH>(SendMessageW(hDlg, WM_CTLCOLORDLG, wParam, reinterpret_cast<LPARAM>(hDlg)));
         if (!brush)
             brush = reinterpret_cast<HBRUSH>(DefWindowProcW(hDlg, WM_CTLCOLORDLG, wParam, reinterpret_cast<LPARAM>(hDlg)));
-        RECT rc;
+        RECT rc = {};
         GetClientRect(hDlg, &rc);
         FillRect(hdc, &rc, brush);
         return 1;
@@ -1223,7 +1223,7 @@ HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint)
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
-    RECT client;
+    RECT client = {};
     GetClientRect(hWnd, &client);
     *lpPaint = {};
     lpPaint->hdc = CreateDeviceContext(hWnd, CurrentBackend().PaintTarget(hWnd), client.right, client.bottom);
@@ -1386,7 +1386,7 @@ LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         if (w->font)
             SelectObject(hdc, w->font);
         HBRUSH brush = ControlBrush(hwnd, WM_CTLCOLORSTATIC, hdc);
-        RECT rc;
+        RECT rc = {};
         GetClientRect(hwnd, &rc);
         FillRect(hdc, &rc, brush);
         UINT align = (w->style & 0x1F) == SS_CENTER ? DT_CENTER : (w->style & 0x1F) == SS_RIGHT ? DT_RIGHT : DT_LEFT;
@@ -1419,7 +1419,7 @@ LRESULT CALLBACK ButtonWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         Window* w = FindWindowObject(hwnd);
         if (w->font)
             SelectObject(hdc, w->font);
-        RECT rc;
+        RECT rc = {};
         GetClientRect(hwnd, &rc);
         FillRect(hdc, &rc, ControlBrush(hwnd, WM_CTLCOLORBTN, hdc));
         RECT inner = {rc.left + 1, rc.top + 1, rc.right - 1, rc.bottom - 1};
