@@ -312,7 +312,9 @@ TEST_F(QmgrTest, TheStateTableHoldsThroughTheClient)
     NginxServer nginx(m_www, {"200k"});
     FaultServer fault;
     fault.SetFile("/file", "content");
-    fault.Script({FaultServer::Behaviour{503}});
+    FaultServer::Behaviour unavailable;
+    unavailable.status = 503;
+    fault.Script({unavailable});
 
     enum Op { kResume, kSuspend, kCancel, kComplete };
     const char* const kOpNames[] = {"Resume", "Suspend", "Cancel", "Complete"};
@@ -384,12 +386,14 @@ TEST_F(QmgrTest, TheStateTableHoldsThroughTheClient)
             const Expect& expect = table[row][op];
             EXPECT_EQ(result, expect.result);
             BG_JOB_STATE after = State(job.Get());
-            if (expect.states.empty())
+            if (expect.states.empty()) {
                 EXPECT_EQ(after, before);
-            else
+            } else {
                 EXPECT_TRUE(expect.states.count(after)) << "state " << after;
-            if (row == 3 && op == kResume) // retried now, without waiting for the retry delay
+            }
+            if (row == 3 && op == kResume) { // retried now, without waiting for the retry delay
                 EXPECT_TRUE(WaitFor(job.Get(), [&](IBackgroundCopyJob*) { return fault.Requests().size() > faultRequests; }));
+            }
             if (after == BG_JOB_STATE_CANCELLED || after == BG_JOB_STATE_ACKNOWLEDGED) {
                 GUID id{};
                 ASSERT_EQ(job->GetId(&id), S_OK);

@@ -24,11 +24,6 @@ struct Row {
 
 void Nothing(UiWorld&, FakeBitsJob&) {}
 
-auto Answer(int answer)
-{
-    return [answer](UiWorld& w, FakeBitsJob&) { w.boxes.answers = {answer}; };
-}
-
 auto ErrorWith(BG_ERROR_CONTEXT context, const char16_t* description, int answer = 0)
 {
     return [=](UiWorld& w, FakeBitsJob& job) {

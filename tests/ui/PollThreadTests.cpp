@@ -73,8 +73,9 @@ TEST(PollThread, FollowsTheDownloadAndStopsWithTheDialog)
         EXPECT_EQ(std::string(c.lastCall), world.manager.Calls().back()) << c.message;
         EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << c.message;
         EXPECT_FALSE(positions.empty()) << c.message;
-        if (!positions.empty())
+        if (!positions.empty()) {
             EXPECT_EQ(1000, positions.back()) << c.message;
+        }
         PollTrace polls = ReadPolls(world.trace.Lines());
         EXPECT_GE(polls.posts, steps.size()) << c.message;
         EXPECT_EQ(0u, polls.postsAfterEnd) << c.message << ": no poll is posted once the dialog has ended";
