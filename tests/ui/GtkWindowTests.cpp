@@ -3,81 +3,14 @@
 // progress bar with its filled part, the status line and the Cancel button where the template
 // puts them, and the title.
 #include "UiFixture.h"
+#include "Xvfb.h"
 
-#include <array>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include <cairo.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace ui_test {
 namespace {
-
-bool OnPath(const char* program)
-{
-    std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
-}
-
-// An X server of the test's own on a display number that Xvfb picks free; stopped with the object.
-class Xvfb {
-public:
-    Xvfb()
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        std::string fd = std::to_string(fds[1]);
-        const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                              "-br", nullptr};
-        if (posix_spawnp(&m_pid, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
-            m_pid = 0;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        // The number comes with a newline, which Xvfb must be able to write before the pipe closes.
-        std::string number;
-        char c;
-        while (m_pid && read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        if (!number.empty())
-            m_display = ":" + number;
-    }
-    ~Xvfb()
-    {
-        if (m_pid) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    const std::string& Display() const { return m_display; }
-
-private:
-    pid_t m_pid = 0;
-    std::string m_display;
-};
-
-std::string Output(const std::string& command)
-{
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    std::array<char, 4096> buffer;
-    while (pipe && fgets(buffer.data(), buffer.size(), pipe.get()))
-        out += buffer.data();
-    return out;
-}
 
 struct Picture {
     cairo_surface_t* surface = nullptr;
@@ -188,9 +121,10 @@ TEST(GtkWindow, ScreenshotShowsTheTemplate)
                 for (int x = status.left; x < status.right; ++x)
                     changedPixels += busy.At(drawn.left + x, drawn.top + y) != screen.At(drawn.left + x, drawn.top + y);
         }
-        windows = Output("xwininfo -root -children");
-        title = Output("LC_ALL=C.UTF-8 xprop -id $(xwininfo -root -children | awk '/" + std::to_string(size.right) + "x" +
-                       std::to_string(size.bottom) + "/ {print $1; exit}') _NET_WM_NAME");
+        windows = CommandOutput("xwininfo -root -children");
+        title = CommandOutput("LC_ALL=C.UTF-8 xprop -id $(xwininfo -root -children | awk '/" +
+                              std::to_string(size.right) + "x" + std::to_string(size.bottom) +
+                              "/ {print $1; exit}') _NET_WM_NAME");
         world.boxes.answers = {IDYES};
         SendMessageW(Control(d, IDCANCEL), BM_CLICK, 0, 0);
     });
