@@ -5,7 +5,7 @@
 
 #include <sys/stat.h>
 
-#include "SanitizerSuppressions.h"
+#include <winshim_sanitizers.h>
 
 namespace ui_test {
 

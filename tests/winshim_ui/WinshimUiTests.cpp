@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "TempHome.h"
-#include "SanitizerSuppressions.h"
+#include <winshim_sanitizers.h>
 #include "WinshimUi.h"
 
 namespace {

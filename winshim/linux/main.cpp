@@ -2,6 +2,7 @@
 // object, as the platform's start-up does on Windows.
 #include <afxwin.h>
 #include <winshim_ext.h>
+#include <winshim_sanitizers.h>
 
 extern "C" const unsigned char winshim_resources_begin[];
 extern "C" const unsigned char winshim_resources_end[];

@@ -1,6 +1,6 @@
-// Include in exactly one source file of a test program whose code reaches Pango or GTK (text
-// measured or drawn through winshim's GDI, the GTK back end). Outside a sanitizer build nothing
-// calls these.
+// Include in exactly one source file of a program whose code reaches Pango or GTK (text measured
+// or drawn through winshim's GDI, the GTK back end): the program's entry and the tests of windows.
+// Outside a sanitizer build nothing calls these.
 #pragma once
 
 // Pango matches fonts on a worker thread of its own; fontconfig and Pango order their work with it
