@@ -39,6 +39,7 @@ wait_for_line() {
 
 # start_xvfb: an X server on a display number that Xvfb picks free; sets DISPLAY.
 start_xvfb() {
+  command -v Xvfb >/dev/null || { echo "Xvfb is not installed (scripts/setup installs it)" >&2; exit 1; }
   Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.display" 2>/dev/null &
   XVFB_PID=$!
   local i

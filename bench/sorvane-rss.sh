@@ -7,6 +7,7 @@
 # the headless back end is shown for comparison.
 cd "$(dirname "$0")/.."
 source bench/sorvane-lib.bash
+[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time, Debian package time) is not installed" >&2; exit 1; }
 serve_product $((32 << 20)) 8m
 cc -O2 -Wall -o "$WORK/empty-gtk-window" bench/empty-gtk-window.c $(pkg-config --cflags --libs gtk+-3.0)
 start_xvfb
