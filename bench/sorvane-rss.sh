@@ -40,4 +40,4 @@ empty_max=$(cat "$WORK/maxrss")
 echo "sorvane, GTK window:      peak RSS $gtk_max kB (its own VmHWM $gtk_hwm kB)"
 echo "empty GTK 3 window:       peak RSS $empty_max kB"
 echo "sorvane, headless:        peak RSS $headless_max kB (its own VmHWM $headless_hwm kB)"
-awk -v s="$gtk_max" -v e="$empty_max" 'BEGIN {printf "sorvane with its window takes %.1f MB more than an empty GTK window (%.2fx)\n", (s - e) / 1024, s / e}'
+awk -v s="$gtk_max" -v e="$empty_max" 'BEGIN {printf "sorvane with its window takes %.1f MiB more than an empty GTK window (%.2fx)\n", (s - e) / 1024, s / e}'
