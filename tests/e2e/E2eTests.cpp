@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "FileText.h"
 #include "NginxServer.h"
 #include "SorvaneProcess.h"
 #include "TempHome.h"
@@ -31,12 +32,6 @@ const char kProductFolder[] = "Lorvas Kaldo 2018 Novembris Web";
 const char16_t kSettingsKey[] = u"Software\\Lorva\\Sorvane\\";
 const char16_t kJobName[] = u"Lorvas Kaldo 2018 Novembris";
 constexpr long kPayloadBytes = 24L << 20;
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // The status lines the headless window showed, in order.
 std::vector<std::string> StatusLines(const std::string& output)

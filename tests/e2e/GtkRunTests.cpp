@@ -13,6 +13,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include "FileText.h"
 #include "NginxServer.h"
 #include "SorvaneProcess.h"
 #include "TempHome.h"
@@ -35,12 +36,6 @@ const char kRate[] = "2m";
 // The dialog template's client area and its progress bar, in dialog units.
 constexpr double kDialogWidth = 317, kDialogHeight = 80;
 constexpr double kBarLeft = 8, kBarTop = 37, kBarWidth = 300, kBarHeight = 14;
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // A picture of one window, as ImageMagick's import took it from the X server.
 class WindowPicture {

@@ -1,5 +1,7 @@
 #include "NginxServer.h"
 
+#include "FileText.h"
+
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -38,14 +40,6 @@ sockaddr_in Loopback(int port)
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return address;
-}
-
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // Waits for a child to end; false when it did not end in time.

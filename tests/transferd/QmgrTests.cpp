@@ -26,6 +26,7 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include "FileText.h"
 #include "FaultServer.h"
 #include "NginxServer.h"
 #include "TempHome.h"
@@ -93,14 +94,6 @@ std::string RandomBytes(size_t size, unsigned seed)
 void WriteFile(const std::filesystem::path& path, const std::string& content)
 {
     std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string ReadAll(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // Runs a shell command; its exit status, with standard output and error in *output.
@@ -452,20 +445,20 @@ TEST_F(QmgrTest, CompleteReplacesTheLocalFileWholeAndCancelLeavesItAlone)
     ASSERT_EQ(cancelled->Resume(), S_OK);
     ASSERT_TRUE(WaitFor(cancelled.Get(), [](IBackgroundCopyJob* j) { return Progress(j).BytesTransferred > 0; }));
     EXPECT_EQ(cancelled->Cancel(), S_OK);
-    EXPECT_EQ(ReadAll(target), "an older file");
+    EXPECT_EQ(ReadFile(target), "an older file");
     EXPECT_TRUE(HiddenFiles(Downloads()).empty());
 
     Ref<IBackgroundCopyJob> job = NewJob(nginx.Url("file.bin"), target);
     ASSERT_EQ(job->Resume(), S_OK);
     ASSERT_TRUE(WaitFor(job.Get(), [](IBackgroundCopyJob* j) { return Progress(j).BytesTransferred > 0; }));
-    EXPECT_EQ(ReadAll(target), "an older file") << "the local file changed before Complete";
+    EXPECT_EQ(ReadFile(target), "an older file") << "the local file changed before Complete";
     ASSERT_TRUE(WaitForState(job.Get(), BG_JOB_STATE_TRANSFERRED));
     BG_JOB_PROGRESS progress = Progress(job.Get());
     EXPECT_EQ(progress.BytesTotal, content.size());
     EXPECT_EQ(progress.BytesTransferred, content.size());
     EXPECT_EQ(progress.FilesTransferred, 1u);
     ASSERT_EQ(job->Complete(), S_OK);
-    EXPECT_EQ(ReadAll(target), content);
+    EXPECT_EQ(ReadFile(target), content);
     EXPECT_TRUE(HiddenFiles(Downloads()).empty());
 }
 
@@ -479,7 +472,7 @@ TEST_F(QmgrTest, ALocalNameWrittenWithBackslashesLandsInItsFolder)
     ASSERT_EQ(job->Resume(), S_OK);
     ASSERT_TRUE(WaitForState(job.Get(), BG_JOB_STATE_TRANSFERRED));
     ASSERT_EQ(job->Complete(), S_OK);
-    EXPECT_EQ(ReadAll(Downloads() / "file.bin"), content);
+    EXPECT_EQ(ReadFile(Downloads() / "file.bin"), content);
     EXPECT_FALSE(std::filesystem::exists(Downloads().string() + "\\file.bin"));
 }
 
@@ -504,7 +497,7 @@ TEST_F(QmgrTest, AKilledTransferdIsStartedAgainByTheNextCallAndTheDownloadContin
     EXPECT_TRUE(same == id);
     ASSERT_TRUE(WaitForState(job.Get(), BG_JOB_STATE_TRANSFERRED, 30));
     ASSERT_EQ(job->Complete(), S_OK);
-    EXPECT_TRUE(ReadAll(Downloads() / "large.bin") == content) << "the file differs from the source";
+    EXPECT_TRUE(ReadFile(Downloads() / "large.bin") == content) << "the file differs from the source";
 
     std::vector<std::string> log = nginx.AccessLog();
     ASSERT_GE(log.size(), 2u);
@@ -540,7 +533,7 @@ TEST_F(QmgrTest, ARemoteFileReplacedBetweenRequestsIsFetchedAnewNeverSpliced)
     ASSERT_EQ(job->Resume(), S_OK);
     ASSERT_TRUE(WaitForState(job.Get(), BG_JOB_STATE_TRANSFERRED, 30));
     ASSERT_EQ(job->Complete(), S_OK);
-    std::string result = ReadAll(Downloads() / "file.bin");
+    std::string result = ReadFile(Downloads() / "file.bin");
     EXPECT_EQ(result.size(), after.size());
     EXPECT_TRUE(result == after) << "the result is not the new file";
     std::string last = nginx.AccessLog().back();

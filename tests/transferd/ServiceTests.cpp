@@ -11,6 +11,7 @@
 #include <glib.h>
 #include <sys/stat.h>
 
+#include "FileText.h"
 #include "FaultServer.h"
 #include "errors.h"
 #include "log.h"
@@ -18,6 +19,7 @@
 
 using namespace transferd;
 using sorvane_test::FaultServer;
+using sorvane_test::ReadFile;
 
 namespace {
 
@@ -30,14 +32,6 @@ std::string Pattern(std::size_t size, char seed)
     for (std::size_t i = 0; i < size; ++i)
         text[i] = static_cast<char>(seed + (i * 7 + i / 251) % 61);
     return text;
-}
-
-std::string ReadAll(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 bool Settled(JobState state)
@@ -265,7 +259,7 @@ TEST_F(ServiceTest, AConnectionThatBreaksAfterBytesIsResumedAtOnceFromWhereItSto
     EXPECT_EQ(requests[2].ifRange, "\"v1\"");
     EXPECT_EQ(requests[2].status, 206);
     EXPECT_EQ(m_service->Complete(id), hr::kOk);
-    EXPECT_EQ(ReadAll(Local()), content);
+    EXPECT_EQ(ReadFile(Local()), content);
 }
 
 TEST_F(ServiceTest, AfterAFewImmediateResumesABreakingConnectionIsATransientError)
@@ -312,7 +306,7 @@ TEST_F(ServiceTest, PartialBytesAreKeptOnlyWhenTheServerProvesTheFileUnchanged)
         std::string id = StartJob(m_server.Url("/file"));
         ASSERT_EQ(RunUntilSettled(id), JobState::Transferred);
         ASSERT_EQ(m_service->Complete(id), hr::kOk);
-        EXPECT_EQ(ReadAll(Local()) == row.expected, true) << "the result is not the expected version, whole";
+        EXPECT_EQ(ReadFile(Local()) == row.expected, true) << "the result is not the expected version, whole";
         std::vector<FaultServer::Request> requests = m_server.Requests();
         ASSERT_GT(requests.size(), first + 1);
         EXPECT_EQ(requests[first + 1].range, row.secondRange);
@@ -345,7 +339,7 @@ TEST_F(ServiceTest, AHostPinnedWithConnectToIsServedFromTheOtherAddress)
     std::string id = StartJob("http://transferd-test.invalid/pinned");
     ASSERT_EQ(RunUntilSettled(id), JobState::Transferred);
     ASSERT_EQ(m_service->Complete(id), hr::kOk);
-    EXPECT_EQ(ReadAll(Local()), content);
+    EXPECT_EQ(ReadFile(Local()), content);
 }
 
 TEST(TransferdConfig, ReadsTheFileAndTheEnvironmentAndSkipsBadLines)
@@ -441,7 +435,7 @@ TEST_F(ServiceTest, JobsSurviveARestartInEveryState)
     ASSERT_EQ(RunUntilSettled(transferring), JobState::Transferred);
     EXPECT_EQ(m_server.Requests().back().range, "bytes=150000-");
     ASSERT_EQ(m_service->Complete(transferring), hr::kOk);
-    EXPECT_EQ(ReadAll(Local("transferring.bin")), content);
+    EXPECT_EQ(ReadFile(Local("transferring.bin")), content);
 }
 
 TEST_F(ServiceTest, CreateJobRefusesBadArgumentsAndMoreThanTheJobsAUserMayHave)
