@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <bits.h>
 #include <winreg.h>
+#include <winshim_sanitizers.h>
 
 #include <algorithm>
 #include <csignal>

@@ -3,12 +3,16 @@
 // Outside a sanitizer build nothing calls these.
 #pragma once
 
-// Pango matches fonts on a worker thread of its own; fontconfig and Pango order their work with it
-// inside libraries that ThreadSanitizer does not instrument, so it would report races that are not
-// there.
+// Pango matches fonts on a worker thread of its own, and GDBus talks to transferd on one; fontconfig,
+// Pango and GLib order their work with those threads inside libraries that ThreadSanitizer does not
+// instrument (GLib's mutexes are futexes, its atomics plain instructions), so it would report races
+// that are not there.
 extern "C" const char* __tsan_default_suppressions()
 {
-    return "race:libfontconfig.so\n"
+    return "race:libglib-2.0.so\n"
+           "race:libgio-2.0.so\n"
+           "race:libgobject-2.0.so\n"
+           "race:libfontconfig.so\n"
            "race:libpango-1.0.so\n"
            "race:libpangoft2-1.0.so\n"
            "race:libpangocairo-1.0.so\n";
