@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "text.h"
+#include "trace.h"
 
 using namespace winshim;
 
@@ -425,12 +426,16 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
     // Volatile keys would need a store that forgets them at log-off; nothing here asks for one.
     if (dwOptions != REG_OPTION_NON_VOLATILE)
         return ERROR_INVALID_PARAMETER;
-    return OpenSubKey(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
+    LSTATUS status = OpenSubKey(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
+    Trace("RegCreateKeyExW(\"%s\"): %ld", ToUtf8(lpSubKey).c_str(), static_cast<long>(status));
+    return status;
 }
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
 {
-    return OpenSubKey(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
+    LSTATUS status = OpenSubKey(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
+    Trace("RegOpenKeyExW(\"%s\"): %ld", ToUtf8(lpSubKey).c_str(), static_cast<long>(status));
+    return status;
 }
 
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
@@ -482,6 +487,8 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
         return status;
     sqlite3* db = key->store->db;
     std::u16string_view name = lpValueName ? lpValueName : u"";
+    Trace("RegSetValueExW(\"%s\", type %u, %u bytes)", ToUtf8(name).c_str(), static_cast<unsigned>(dwType),
+          static_cast<unsigned>(cbData));
     return ChangeStore(db, key->id, [&]() -> LSTATUS {
         Statement upsert(db, "INSERT INTO key_values(key, name, folded, type, data) VALUES (?, ?, ?, ?, ?) "
                              "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");

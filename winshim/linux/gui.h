@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include "trace.h"
+
 namespace winshim {
 
 // One window of the window table. Only the window's own thread reads or writes its fields;
@@ -121,7 +123,5 @@ DWORD GdiObjectCount();
 DWORD IconCount();
 
 // Optional tracing of calls (WINSHIM_TRACE=1, or a test's handler).
-bool TraceEnabled();
-void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 } // namespace winshim

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "qmgr.h"
+#include "trace.h"
 
 extern "C" const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
@@ -237,6 +238,8 @@ HRESULT WINAPI CoRevokeClassObject(DWORD dwRegister)
 // background copy manager, a local server: transferd.
 HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv)
 {
+    winshim::Trace("CoCreateInstance(class %08X, context %u)", static_cast<unsigned>(rclsid.Data1),
+          static_cast<unsigned>(dwClsContext));
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;

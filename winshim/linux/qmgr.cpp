@@ -14,6 +14,7 @@
 #include "qmgr.h"
 #include "text.h"
 #include "unixfs.h"
+#include "trace.h"
 
 extern "C" const CLSID CLSID_BackgroundCopyManager = {
     0x4991D34B, 0x80A1, 0x4291, {0x83, 0xB6, 0x33, 0x28, 0x36, 0x6B, 0x90, 0x97}};
@@ -195,16 +196,17 @@ public:
             return E_INVALIDARG;
         std::string url = ToUtf8(RemoteUrl);
         std::string local = UnixPath(LocalName); // the program speaks Windows paths
+        Trace("IBackgroundCopyJob::AddFile %s: %s -> %s", m_idText.c_str(), url.c_str(), local.c_str());
         return Invoke(*m_channel, [&](TransferdManager1* proxy, guint* result, GError** error) {
             return transferd_manager1_call_add_file_sync(proxy, m_idText.c_str(), url.c_str(), local.c_str(), result,
                                                          nullptr, error);
         });
     }
 
-    STDMETHODIMP Suspend() override { return Operation(transferd_manager1_call_suspend_sync); }
-    STDMETHODIMP Resume() override { return Operation(transferd_manager1_call_resume_sync); }
-    STDMETHODIMP Cancel() override { return Operation(transferd_manager1_call_cancel_sync); }
-    STDMETHODIMP Complete() override { return Operation(transferd_manager1_call_complete_sync); }
+    STDMETHODIMP Suspend() override { return Operation("Suspend", transferd_manager1_call_suspend_sync); }
+    STDMETHODIMP Resume() override { return Operation("Resume", transferd_manager1_call_resume_sync); }
+    STDMETHODIMP Cancel() override { return Operation("Cancel", transferd_manager1_call_cancel_sync); }
+    STDMETHODIMP Complete() override { return Operation("Complete", transferd_manager1_call_complete_sync); }
 
     STDMETHODIMP GetId(GUID* pVal) override
     {
@@ -288,11 +290,13 @@ private:
     using OperationCall = gboolean (*)(TransferdManager1*, const gchar*, guint*, GCancellable*, GError**);
     using SettingCall = gboolean (*)(TransferdManager1*, const gchar*, guint, guint*, GCancellable*, GError**);
 
-    HRESULT Operation(OperationCall call)
+    HRESULT Operation(const char* name, OperationCall call)
     {
-        return Invoke(*m_channel, [&](TransferdManager1* proxy, guint* result, GError** error) {
+        HRESULT hr = Invoke(*m_channel, [&](TransferdManager1* proxy, guint* result, GError** error) {
             return call(proxy, m_idText.c_str(), result, nullptr, error);
         });
+        Trace("IBackgroundCopyJob::%s %s: 0x%08X", name, m_idText.c_str(), static_cast<unsigned>(hr));
+        return hr;
     }
 
     HRESULT Setting(SettingCall call, ULONG seconds)

@@ -21,6 +21,7 @@
 #include "process.h"
 #include "text.h"
 #include "unixfs.h"
+#include "trace.h"
 
 using namespace winshim;
 
@@ -230,6 +231,8 @@ BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    Trace("ShellExecuteExW(\"%s\" in \"%s\")", ToUtf8(pExecInfo->lpFile).c_str(),
+          ToUtf8(pExecInfo->lpDirectory).c_str());
     SHELLEXECUTEINFOW& info = *pExecInfo;
     info.hProcess = nullptr;
     if (info.lpVerb && info.lpVerb[0] && std::u16string_view(info.lpVerb) != u"open")
