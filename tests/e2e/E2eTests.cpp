@@ -98,6 +98,16 @@ protected:
                 {"SORVANE_SAMPLE_SECONDS", "2"}};
     }
 
+    // Waits until the window is shown and a poll has written the progress into it: from then on
+    // Ctrl-C is the window's close button.
+    static bool WaitForWindowWithProgress(SorvaneProcess& sorvane)
+    {
+        if (!sorvane.WaitForOutput("[window] shown:", 20))
+            return false;
+        size_t shown = sorvane.Output().find("[window] shown:");
+        return sorvane.WaitForOutput("[window 1001] Lejupielādēti:", 20, shown);
+    }
+
     fs::path Archive() const { return m_home.Downloads() / kArchiveName; }
     fs::path Setup() const { return m_home.Downloads() / kProductFolder / "Setup.exe"; }
     std::string SetupLog() const { return ReadFile(m_home.Path() / "setup.log"); }
@@ -211,9 +221,7 @@ TEST_F(E2e, CancelAnsweredYesSuspendsAndTheNextRunResumesWithoutRefetching)
     Serve("4m");
     {
         SorvaneProcess first(Environment("YES"));
-        ASSERT_TRUE(first.WaitForOutput("[window 1001] Lejupielādēti:", 20)) << first.Output();
-        size_t shown = first.Output().size();
-        ASSERT_TRUE(first.WaitForOutput("[window 1001] Lejupielādēti:", 20, shown)) << "a second poll";
+        ASSERT_TRUE(WaitForWindowWithProgress(first)) << first.Output();
         first.Signal(SIGINT);
         ASSERT_EQ(0, first.WaitForExit(20)) << first.Output();
         EXPECT_NE(std::string::npos,
@@ -248,7 +256,7 @@ TEST_F(E2e, CancelAnsweredNoCancelsAndTheNextRunStartsAnew)
     Serve("4m");
     {
         SorvaneProcess first(Environment("NO"));
-        ASSERT_TRUE(first.WaitForOutput("[window 1001] Lejupielādēti:", 20)) << first.Output();
+        ASSERT_TRUE(WaitForWindowWithProgress(first)) << first.Output();
         first.Signal(SIGINT);
         ASSERT_EQ(0, first.WaitForExit(20)) << first.Output();
     }
@@ -266,7 +274,7 @@ TEST_F(E2e, JobFinishedWhileNoProgramRanIsCompletedWithoutAWindow)
     Serve("4m");
     {
         SorvaneProcess first(Environment("YES"));
-        ASSERT_TRUE(first.WaitForOutput("[window 1001] Lejupielādēti:", 20)) << first.Output();
+        ASSERT_TRUE(WaitForWindowWithProgress(first)) << first.Output();
         first.Signal(SIGINT);
         ASSERT_EQ(0, first.WaitForExit(20)) << first.Output();
     }
@@ -326,7 +334,7 @@ TEST_F(E2e, KilledProgramLeavesTheDownloadToTheServiceAndTheNextRunCompletesIt)
     Serve("4m");
     {
         SorvaneProcess first(Environment());
-        ASSERT_TRUE(first.WaitForOutput("[window 1001] Lejupielādēti:", 20)) << first.Output();
+        ASSERT_TRUE(WaitForWindowWithProgress(first)) << first.Output();
         first.Signal(SIGKILL);
         first.WaitForExit(10);
     }

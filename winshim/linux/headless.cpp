@@ -55,10 +55,11 @@ public:
             std::fprintf(stderr, "[window %ld] %s\n", static_cast<long>(w->id), ToUtf8(w->text).c_str());
         if (change != WindowChange::Visibility || !topLevel)
             return;
-        std::fprintf(stderr, "[window] %s: %s\n", w->visible ? "shown" : "hidden", ToUtf8(w->text).c_str());
+        // Ctrl-C is the close button from the moment a script can read that the window is shown.
         if (w->visible && !m_sigint)
             m_sigint = g_unix_signal_add(SIGINT, &Headless::OnSigint, this);
         UpdateSigintWatch();
+        std::fprintf(stderr, "[window] %s: %s\n", w->visible ? "shown" : "hidden", ToUtf8(w->text).c_str());
     }
 
     void WindowDestroyed(HWND hwnd) override { UpdateSigintWatch(hwnd); }
